@@ -1,0 +1,101 @@
+// pavo-agent: the automation server the tool server calls on 127.0.0.1.
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "agent/command_line.hpp"
+#include "agent/http_server.hpp"
+#include "agent/routes.hpp"
+#include "common/files.hpp"
+#include "http/server.hpp"
+
+namespace {
+
+using namespace pavo;
+
+void printLines(const std::vector<std::string>& lines) {
+    for (const auto& line : lines) std::cout << line << '\n';
+    std::cout.flush();
+}
+
+std::optional<std::string> environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+int serve(const agent::StartupSettings& settings, const std::string& token) {
+    boost::asio::io_context io(1);
+    agent::HTTPServer server(token);
+    agent::registerRoutes(server);
+
+    std::optional<http::Listener> listener;
+    try {
+        listener.emplace(io, static_cast<std::uint16_t>(settings.port), http::agentDialect(),
+                         [&server](http::HTTPRequest request) { return server.dispatch(std::move(request)); });
+    } catch (const boost::system::system_error& error) {
+        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(settings.port) + ": " +
+                                 error.code().message());
+    }
+    listener->start();
+    std::cout << "Server listening on 127.0.0.1:" << listener->port() << std::endl;
+
+    // Ending on a signal lets open connections and helpers be torn down in order rather than mid-write.
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const boost::system::error_code&, int) {
+        listener->stop();
+        io.stop();
+    });
+    io.run();
+    return 0;
+}
+
+int run(const std::vector<std::string>& arguments) {
+    const agent::AgentDefaults defaults =
+        agent::defaultsFromEnvironment(environmentValue, common::homeDirectory());
+    const agent::ParsedCommandLine parsed = agent::parseCommandLine(arguments, defaults);
+    printLines(parsed.output);
+    if (!parsed.settings) return parsed.exitStatus;
+    const agent::StartupSettings& settings = *parsed.settings;
+
+    if (settings.command == "install") {
+        if (settings.token.empty() && !common::readFile(settings.tokenFile)) {
+            throw std::runtime_error("cannot read the token file " + settings.tokenFile);
+        }
+        throw std::runtime_error("install is not available yet on this platform");
+    }
+    if (settings.command == "permissions") {
+        throw std::runtime_error("permissions is not available yet on this platform");
+    }
+
+    const std::string token = agent::resolveToken(settings, common::readFile);
+    if (token.empty()) {
+        std::vector<std::string> lines{"Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required"};
+        const auto usage = agent::usageLines(defaults);
+        lines.insert(lines.end(), usage.begin(), usage.end());
+        printLines(lines);
+        return 1;
+    }
+    return serve(settings, token);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        std::cout << "Fatal error: " << error.what() << std::endl;
+        return 1;
+    }
+}

@@ -1,0 +1,155 @@
+// pavo-agent as a black box: its command line, messages and exit statuses, and serving over a socket.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <nlohmann/json.hpp>
+
+#include "child_process.hpp"
+#include "tcp_client.hpp"
+
+namespace pavo::testing {
+namespace {
+
+using nlohmann::json;
+
+const std::string kAgent = PAVO_AGENT_BINARY;
+
+class AgentProcess : public ::testing::Test {
+protected:
+    TempDir home;
+
+    std::map<std::string, std::string> environment(std::map<std::string, std::string> extra = {}) const {
+        extra.emplace("HOME", home.path());
+        return extra;
+    }
+    std::string defaultTokenFile() const { return home.path() + "/Vault-Vexlo/secrets/pavo/sidecar-token"; }
+
+    std::vector<std::string> usage() const {
+        return {
+            "Usage: pavo-agent [options] [install|permissions]",
+            "Options:",
+            "  --port <port>            Listen port (default: 47824)",
+            "  --token <token>          Auth token (default: $VEXLO_PAVO_SIDECAR_TOKEN)",
+            "  --token-file <path>      Auth token file (default: " + defaultTokenFile() + ")",
+            "  --executable-path <path> Path to binary for LaunchAgent (default: Bundle.main.executablePath)",
+            "  --no-prompt              Do not show macOS permission prompts",
+            "Commands:",
+            "  install                  Write LaunchAgent plist and load it",
+            "  permissions              Check/request Accessibility and Screen Recording",
+        };
+    }
+
+    // Starts serving on a free port and returns the port from the ready line.
+    std::uint16_t serve(ChildProcess& agent) {
+        auto line = agent.waitForLine("Server listening on 127.0.0.1:");
+        EXPECT_TRUE(line) << agent.output();
+        if (!line) return 0;
+        return static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+    }
+};
+
+TEST_F(AgentProcess, WithoutAnyTokenItSaysWhatIsRequiredAndExits1) {
+    auto run = runToCompletion(kAgent, {}, environment());
+    EXPECT_EQ(run.status, 1);
+    std::vector<std::string> expected{"Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required"};
+    for (const auto& line : usage()) expected.push_back(line);
+    EXPECT_EQ(run.lines, expected);
+
+    // An environment variable set to the empty string is the same as an unset one.
+    EXPECT_EQ(runToCompletion(kAgent, {}, environment({{"VEXLO_PAVO_SIDECAR_TOKEN", ""}})).status, 1);
+}
+
+TEST_F(AgentProcess, HelpUsageErrorsAndUnknownCommands) {
+    auto help = runToCompletion(kAgent, {"--port", "80", "--help"}, environment());
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.lines, usage());
+
+    auto last = runToCompletion(kAgent, {"--port"}, environment());
+    EXPECT_EQ(last.status, 1);
+    EXPECT_EQ(last.lines, usage());
+
+    EXPECT_EQ(runToCompletion(kAgent, {"--port", "x", "--help"}, environment()).status, 1);
+
+    auto unknown = runToCompletion(kAgent, {"frobnicate"}, environment());
+    EXPECT_EQ(unknown.status, 1);
+    ASSERT_FALSE(unknown.lines.empty());
+    EXPECT_EQ(unknown.lines.front(), "Unknown command: frobnicate");
+
+    auto outOfRange = runToCompletion(kAgent, {"--port", "65536", "--token", "t"}, environment());
+    EXPECT_EQ(outOfRange.status, 1);
+    EXPECT_NE(outOfRange.output.find("Usage: pavo-agent"), std::string::npos);
+}
+
+TEST_F(AgentProcess, CommandsNotBuiltYetFailClearly) {
+    auto install = runToCompletion(kAgent, {"install", "--token", "t"}, environment());
+    EXPECT_EQ(install.status, 1);
+    EXPECT_EQ(install.output.rfind("Fatal error: ", 0), 0u);
+
+    auto noTokenFile = runToCompletion(kAgent, {"install"}, environment());
+    EXPECT_EQ(noTokenFile.status, 1);
+    EXPECT_NE(noTokenFile.output.find("Fatal error: cannot read the token file"), std::string::npos);
+}
+
+TEST_F(AgentProcess, ServesHealthAndChecksTheTokenFromTheTrimmedDefaultFile) {
+    home.write("Vault-Vexlo/secrets/pavo/sidecar-token", "file-token\n");
+    ChildProcess agent(kAgent, {"--port", "0"}, environment());
+    const auto port = serve(agent);
+    ASSERT_NE(port, 0);
+
+    const auto health = request(port, "GET", "/health");
+    EXPECT_EQ(statusOf(health), 200);
+    EXPECT_EQ(json::parse(bodyOf(health)), json({{"ok", true}, {"version", "0.2.0"}}));
+    EXPECT_EQ(headerOf(health, "Connection"), "keep-alive");
+
+    EXPECT_EQ(statusOf(request(port, "POST", "/ax/tree", "{}")), 401);
+    EXPECT_EQ(statusOf(request(port, "POST", "/ax/tree", "{}", "x-pavo-token: file-token\n\r\n")), 401);
+    const auto unknown = request(port, "POST", "/nope", "{}", "X-PAVO-TOKEN: file-token\r\n");
+    EXPECT_EQ(statusOf(unknown), 404);
+    EXPECT_EQ(json::parse(bodyOf(unknown)), json({{"error", "not_found"}}));
+}
+
+TEST_F(AgentProcess, TokenFlagBeatsEnvironmentAndEmptyFlagFallsBackToTheFile) {
+    const std::string file = home.write("tok", "  from-file \n");
+    ChildProcess agent(kAgent, {"--port", "0", "--token", "", "--token-file", file},
+                       environment({{"VEXLO_PAVO_SIDECAR_TOKEN", "from-env"}}));
+    const auto port = serve(agent);
+    EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "x-pavo-token: from-file\r\n")), 404);
+    EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "x-pavo-token: from-env\r\n")), 401);
+
+    ChildProcess second(kAgent, {"--port", "0"}, environment({{"VEXLO_PAVO_SIDECAR_TOKEN", "from-env"}}));
+    const auto port2 = serve(second);
+    EXPECT_EQ(statusOf(request(port2, "POST", "/x", "", "x-pavo-token: from-env\r\n")), 404);
+}
+
+TEST_F(AgentProcess, NoRequestStopsTheServer) {
+    ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, environment());
+    const auto port = serve(agent);
+    const std::vector<std::string> hostile = {
+        "\r\n\r\n", "GET\r\n\r\n", std::string("\xFF\xFE\r\n\r\n"), "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
+        "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+        std::string("GET /\0x HTTP/1.1\r\n\r\n", 21), "POST /ax/tree HTTP/1.1\r\nx-pavo-token: t\r\n\r\n",
+    };
+    for (const auto& bytes : hostile) {
+        TcpClient client(port);
+        client.send(bytes);
+        client.readResponse(std::chrono::milliseconds(200));
+    }
+    { TcpClient abandoned(port); abandoned.send("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc"); }
+    EXPECT_EQ(statusOf(request(port, "GET", "/health")), 200);
+    EXPECT_FALSE(agent.waitForExit(std::chrono::milliseconds(10)));
+}
+
+TEST_F(AgentProcess, PortInUseIsAFatalErrorAndSigtermEndsServingCleanly) {
+    ChildProcess first(kAgent, {"--port", "0", "--token", "t"}, environment());
+    const auto port = serve(first);
+    auto clash = runToCompletion(kAgent, {"--port", std::to_string(port), "--token", "t"}, environment());
+    EXPECT_EQ(clash.status, 1);
+    EXPECT_EQ(clash.output.rfind("Fatal error: cannot listen on 127.0.0.1:" + std::to_string(port), 0), 0u);
+
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.waitForExit(), 0);
+}
+
+}  // namespace
+}  // namespace pavo::testing
