@@ -14,6 +14,7 @@
 
 #include "agent/command_line.hpp"
 #include "agent/http_server.hpp"
+#include "agent/overlay_client.hpp"
 #include "agent/routes.hpp"
 #include "common/files.hpp"
 #include "http/server.hpp"
@@ -34,9 +35,15 @@ std::optional<std::string> environmentValue(const char* name) {
 }
 
 int serve(const agent::StartupSettings& settings, const std::string& token) {
+    // Read once: an overlay that starts, moves or stops later is not noticed until the agent restarts.
+    agent::RouteContext context;
+    if (auto overlay = agent::OverlayClient::fromSocketFile(common::homeDirectory())) {
+        context.overlay = std::make_shared<const agent::OverlayClient>(std::move(*overlay));
+    }
+
     boost::asio::io_context io(1);
     agent::HTTPServer server(token);
-    agent::registerRoutes(server);
+    agent::registerRoutes(server, context);
 
     std::optional<http::Listener> listener;
     try {
@@ -48,6 +55,12 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     }
     listener->start();
     std::cout << "Server listening on 127.0.0.1:" << listener->port() << std::endl;
+    // Whether actions are gated is decided for the whole run; say which, so an ungated agent is never a surprise.
+    if (context.overlay) {
+        std::cout << "Consent gate: overlay at 127.0.0.1:" << context.overlay->port() << std::endl;
+    } else {
+        std::cout << "Consent gate: no overlay found, actions are not gated" << std::endl;
+    }
 
     // Ending on a signal lets open connections and helpers be torn down in order rather than mid-write.
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
