@@ -43,7 +43,8 @@ asio::awaitable<std::optional<http::HTTPResponse>> checkDestructiveConsent(
     const std::string id = common::randomUUID();
     nlohmann::json::object_t payload{{"id", id}, {"action", std::move(action)}};
     if (target) payload.emplace("target", std::move(*target));
-    co_await overlay->emitEvent("destructive_prompt", std::move(payload));
+    std::string type = "destructive_prompt";  // named: gcc 12 mishandles temporaries in co_await operands
+    co_await overlay->emitEvent(std::move(type), std::move(payload));
     if (co_await overlay->checkConsent(id)) co_return std::nullopt;
     co_return errorResponse(403, "consent_denied");
 }

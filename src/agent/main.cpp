@@ -55,7 +55,7 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     }
     listener->start();
     std::cout << "Server listening on 127.0.0.1:" << listener->port() << std::endl;
-    // Whether actions are gated is decided for the whole run; say which, so an ungated agent is never a surprise.
+    // Gated or not is fixed for the whole run; saying which means an ungated agent is never a surprise.
     if (context.overlay) {
         std::cout << "Consent gate: overlay at 127.0.0.1:" << context.overlay->port() << std::endl;
     } else {

@@ -281,15 +281,13 @@ asio::awaitable<bool> OverlayClient::checkConsent(std::string id) const {
     auto target = resolve("/consent/" + id);
     if (!target || !isSafeHeaderValue(token_)) co_return false;
 
+    // A named request, not a braced temporary in the co_await: gcc 12 destroys such temporaries twice.
+    const OverlayRequest poll{.port = port_, .post = false, .target = target->requestTarget, .token = token_,
+                              .body = std::nullopt, .timeout = timing_.requestTimeout};
     PollClock& clock = *timing_.clock;
     const auto deadline = clock.now() + timing_.pollDeadline;
     while (clock.now() < deadline) {
-        auto reply = co_await exchangeWithOverlay({.port = port_,
-                                                   .post = false,
-                                                   .target = target->requestTarget,
-                                                   .token = token_,
-                                                   .body = std::nullopt,
-                                                   .timeout = timing_.requestTimeout});
+        auto reply = co_await exchangeWithOverlay(poll);
         if (!reply) co_return false;
         if (reply->status == 200) co_return isGrant(reply->body);
         if (reply->status != 423) co_return false;
