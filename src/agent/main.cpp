@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <iostream>
@@ -36,14 +37,11 @@ std::optional<std::string> environmentValue(const char* name) {
 
 int serve(const agent::StartupSettings& settings, const std::string& token) {
     // Read once: an overlay that starts, moves or stops later is not noticed until the agent restarts.
-    agent::RouteContext context;
-    if (auto overlay = agent::OverlayClient::fromSocketFile(common::homeDirectory())) {
-        context.overlay = std::make_shared<const agent::OverlayClient>(std::move(*overlay));
-    }
+    const std::shared_ptr<const agent::OverlayClient> overlay = agent::findOverlay(common::homeDirectory());
 
     boost::asio::io_context io(1);
     agent::HTTPServer server(token);
-    agent::registerRoutes(server, context);
+    agent::registerRoutes(server, agent::RouteContext{overlay});
 
     std::optional<http::Listener> listener;
     try {
@@ -56,8 +54,8 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     listener->start();
     std::cout << "Server listening on 127.0.0.1:" << listener->port() << std::endl;
     // Gated or not is fixed for the whole run; saying which means an ungated agent is never a surprise.
-    if (context.overlay) {
-        std::cout << "Consent gate: overlay at 127.0.0.1:" << context.overlay->port() << std::endl;
+    if (overlay) {
+        std::cout << "Consent gate: overlay at 127.0.0.1:" << overlay->port() << std::endl;
     } else {
         std::cout << "Consent gate: no overlay found, actions are not gated" << std::endl;
     }

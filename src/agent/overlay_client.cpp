@@ -215,6 +215,12 @@ std::optional<OverlayClient> OverlayClient::fromSocketFile(const std::string& ho
     return fromSocketFileText(*text, std::move(timing));
 }
 
+std::shared_ptr<const OverlayClient> findOverlay(const std::string& homeDirectory) {
+    auto client = OverlayClient::fromSocketFile(homeDirectory);
+    if (!client) return nullptr;
+    return std::make_shared<const OverlayClient>(std::move(*client));
+}
+
 std::optional<OverlayClient::Target> OverlayClient::resolve(std::string_view path) const {
     if (!isValidReference(path)) return std::nullopt;
     auto ref = splitReference(path);

@@ -75,4 +75,7 @@ class OverlayClient {
     ConsentTiming timing_;
 };
 
+// The overlay published below `homeDirectory` as a shared client, or null (no consent gate).
+std::shared_ptr<const OverlayClient> findOverlay(const std::string& homeDirectory);
+
 }  // namespace pavo::agent

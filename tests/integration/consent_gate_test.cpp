@@ -309,7 +309,7 @@ TEST_F(ConsentGate, AnyOtherAnswerEndsPollingAtOnceAsADenial) {
     for (const auto& [name, answer] : answers) {
         overlay.seen.clear();
         clock->sleeps.clear();
-        overlay.consent = [answer](const std::string&, int) { return answer; };
+        overlay.consent = [reply = answer](const std::string&, int) { return reply; };
         const auto r = request();
         expectDenied(gate(r, client()));
         EXPECT_EQ(overlay.consentPolls().size(), 1u) << name;
