@@ -6,7 +6,9 @@ namespace pavo::overlay {
 
 namespace {
 
-ConsentMode consentOrOff(std::string_view text) { return consentModeFromString(text).value_or(ConsentMode::off); }
+ConsentMode consentOrOff(std::string_view text) {
+    return consentModeFromString(text).value_or(ConsentMode::off);
+}
 
 bool hidesMenuBar(const std::string& value) {
     if (!common::isValidUtf8(value)) return false;
@@ -43,6 +45,8 @@ CLIConfig parseCLI(const std::vector<std::string>& arguments, const EnvironmentL
     return config;
 }
 
-bool isUsablePort(std::int64_t port) { return port >= 0 && port <= 65535; }
+bool isUsablePort(std::int64_t port) {
+    return port >= 0 && port <= 65535;
+}
 
 }  // namespace pavo::overlay

@@ -13,26 +13,35 @@ std::optional<ConsentMode> consentModeFromString(std::string_view text) {
 
 std::string_view toString(ConsentMode mode) {
     switch (mode) {
-        case ConsentMode::off: return "off";
-        case ConsentMode::destructive_only: return "destructive_only";
-        case ConsentMode::manual: return "manual";
+        case ConsentMode::off:
+            return "off";
+        case ConsentMode::destructive_only:
+            return "destructive_only";
+        case ConsentMode::manual:
+            return "manual";
     }
     return "off";
 }
 
 std::string_view toString(OperatorMode mode) {
     switch (mode) {
-        case OperatorMode::allow: return "allow";
-        case OperatorMode::requireApproval: return "require_approval";
-        case OperatorMode::block: return "block";
+        case OperatorMode::allow:
+            return "allow";
+        case OperatorMode::requireApproval:
+            return "require_approval";
+        case OperatorMode::block:
+            return "block";
     }
     return "allow";
 }
 
 ConsentManager::ConsentManager(ConsentMode mode)
-    : mode_(mode), operatorMode_(mode == ConsentMode::off ? OperatorMode::allow : OperatorMode::requireApproval) {}
+    : mode_(mode),
+      operatorMode_(mode == ConsentMode::off ? OperatorMode::allow : OperatorMode::requireApproval) {}
 
-bool ConsentManager::shouldBlockForDestructive() const { return mode_ != ConsentMode::off; }
+bool ConsentManager::shouldBlockForDestructive() const {
+    return mode_ != ConsentMode::off;
+}
 
 void ConsentManager::waitForConsent(std::function<void()> released) {
     {

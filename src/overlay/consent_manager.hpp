@@ -33,7 +33,7 @@ struct Resolution {
 };
 
 class ConsentManager {
-public:
+  public:
     explicit ConsentManager(ConsentMode mode);
 
     ConsentMode mode() const { return mode_; }
@@ -56,7 +56,7 @@ public:
     void storeResolution(const std::string& id, Resolution resolution);  // replaces any earlier entry
     void removeResolution(const std::string& id);
 
-private:
+  private:
     const ConsentMode mode_;
     mutable std::mutex mutex_;
     bool paused_ = false;

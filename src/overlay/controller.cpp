@@ -18,7 +18,9 @@ OverlayAppDelegate::OverlayAppDelegate(CLIConfig config, ConsentManager& consent
 
 // The server's thread ends before the controller does, so no event can be queued to a controller that
 // is gone; events already queued are dropped by Qt with their receiver.
-OverlayAppDelegate::~OverlayAppDelegate() { eventServer_.reset(); }
+OverlayAppDelegate::~OverlayAppDelegate() {
+    eventServer_.reset();
+}
 
 void OverlayAppDelegate::applicationDidFinishLaunching() {
     // The overlay view and window, the activity-log window and (with the menu bar) the indicator come
@@ -30,7 +32,8 @@ void OverlayAppDelegate::startEventServer() {
     eventServer_ = std::make_unique<EventServer>(static_cast<std::uint16_t>(config_.port), config_.token,
                                                  consentManager_);
     eventServer_->onEvent = [this](const OverlayEvent& event) {
-        QMetaObject::invokeMethod(this, [this, event] { handleEvent(event); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, event] { handleEvent(event); }, Qt::QueuedConnection);
     };
     try {
         serverPort_ = eventServer_->start();
@@ -64,9 +67,15 @@ void OverlayAppDelegate::handleEvent(const OverlayEvent& event) {
                     case AgentState::idle:
                         if (consentManager_.activeClientCount() == 0) scheduleTransitionToIdle();
                         break;
-                    case AgentState::active: scheduleTransitionToActive(); break;
-                    case AgentState::destructive: presentDestructive(); break;
-                    case AgentState::paused: presentBlocked(); break;
+                    case AgentState::active:
+                        scheduleTransitionToActive();
+                        break;
+                    case AgentState::destructive:
+                        presentDestructive();
+                        break;
+                    case AgentState::paused:
+                        presentBlocked();
+                        break;
                 }
             }
             // Display and audit events are drawn and logged by the view and the activity log.
@@ -76,8 +85,8 @@ void OverlayAppDelegate::handleEvent(const OverlayEvent& event) {
 
 void OverlayAppDelegate::showDestructiveConsentModal(const std::string& id, const std::string& action) {
     openConsentDialog(QString::fromStdString(action), [this, id](bool granted) {
-        consentManager_.storeResolution(id, granted ? Resolution{true, std::nullopt}
-                                                    : Resolution{false, "consent_denied"});
+        consentManager_.storeResolution(
+            id, granted ? Resolution{true, std::nullopt} : Resolution{false, "consent_denied"});
         if (granted) {
             presentApproved();
         } else {

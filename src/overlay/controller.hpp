@@ -18,7 +18,7 @@ namespace pavo::overlay {
 class EventServer;
 
 class OverlayAppDelegate : public QObject {
-public:
+  public:
     OverlayAppDelegate(CLIConfig config, ConsentManager& consentManager, QObject* parent = nullptr);
     ~OverlayAppDelegate() override;
 
@@ -34,7 +34,7 @@ public:
     // The port the event server listens on, once it does.
     std::optional<std::uint16_t> serverPort() const { return serverPort_; }
 
-private:
+  private:
     void startEventServer();
 
     // Presentation seams: the overlay window and view, the menu-bar indicator and the activity log are

@@ -20,7 +20,8 @@ std::optional<AgentState> agentStateFromString(std::string_view text) {
 }
 
 EventDecodeError::EventDecodeError(Kind kind, std::string detail)
-    : std::runtime_error(kind == Kind::missingField ? "missing field: " + detail : "malformed JSON: " + detail),
+    : std::runtime_error(kind == Kind::missingField ? "missing field: " + detail
+                                                    : "malformed JSON: " + detail),
       kind_(kind),
       detail_(std::move(detail)) {}
 
@@ -168,7 +169,8 @@ std::optional<OverlayEvent> EventDecoder::decode(std::string_view body) {
     if (t == "cursor_move") return CursorMove{requirePoint(p, t)};
     if (t == "click") return Click{requirePoint(p, t), p.timestamp};
     if (t == "key") return Key{require(p.chord, "chord for key"), p.timestamp};
-    if (t == "element_focus") return ElementFocus{requireRect(p.frame, "frame (x,y,width,height) for element_focus")};
+    if (t == "element_focus")
+        return ElementFocus{requireRect(p.frame, "frame (x,y,width,height) for element_focus")};
     if (t == "destructive_prepare") {
         return DestructivePrepare{require(p.action, "action for destructive_prepare"), p.timestamp};
     }
@@ -176,7 +178,8 @@ std::optional<OverlayEvent> EventDecoder::decode(std::string_view body) {
     if (t == "cursor_halo") return CursorHalo{requirePoint(p, t)};
     if (t == "click_ripple") return ClickRipple{requirePoint(p, t)};
     if (t == "key_chord_pill") return KeyChordPill{require(p.chord, "chord for key_chord_pill")};
-    if (t == "element_bbox") return ElementBBox{requireRect(p.rect, "rect (x,y,width,height) for element_bbox")};
+    if (t == "element_bbox")
+        return ElementBBox{requireRect(p.rect, "rect (x,y,width,height) for element_bbox")};
     if (t == "destructive_prompt") {
         const std::string& id = require(p.id, "id for destructive_prompt");
         const std::string& action = require(p.action, "action for destructive_prompt");
@@ -202,9 +205,20 @@ std::optional<OverlayEvent> EventDecoder::decode(std::string_view body) {
 
 std::string_view typeName(const OverlayEvent& event) {
     static constexpr std::string_view names[] = {
-        "cursor_move",  "click",          "key",          "element_focus",      "destructive_prepare",
-        "status",       "cursor_halo",    "click_ripple", "key_chord_pill",     "element_bbox",
-        "destructive_prompt", "agent_state", "ack",       "audit_log",
+        "cursor_move",
+        "click",
+        "key",
+        "element_focus",
+        "destructive_prepare",
+        "status",
+        "cursor_halo",
+        "click_ripple",
+        "key_chord_pill",
+        "element_bbox",
+        "destructive_prompt",
+        "agent_state",
+        "ack",
+        "audit_log",
     };
     static_assert(std::size(names) == std::variant_size_v<OverlayEvent>);
     return names[event.index()];

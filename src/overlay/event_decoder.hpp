@@ -31,24 +31,53 @@ struct Rect {
 
 namespace events {
 
-struct CursorMove { Point at; };
-struct Click { Point at; std::optional<double> timestamp; };
-struct Key { std::string chord; std::optional<double> timestamp; };
-struct ElementFocus { Rect frame; };
-struct DestructivePrepare { std::string action; std::optional<double> timestamp; };
-struct Status { std::string state; std::optional<double> timestamp; };
-struct CursorHalo { Point at; };
-struct ClickRipple { Point at; };
-struct KeyChordPill { std::string chord; };
-struct ElementBBox { Rect rect; };
+struct CursorMove {
+    Point at;
+};
+struct Click {
+    Point at;
+    std::optional<double> timestamp;
+};
+struct Key {
+    std::string chord;
+    std::optional<double> timestamp;
+};
+struct ElementFocus {
+    Rect frame;
+};
+struct DestructivePrepare {
+    std::string action;
+    std::optional<double> timestamp;
+};
+struct Status {
+    std::string state;
+    std::optional<double> timestamp;
+};
+struct CursorHalo {
+    Point at;
+};
+struct ClickRipple {
+    Point at;
+};
+struct KeyChordPill {
+    std::string chord;
+};
+struct ElementBBox {
+    Rect rect;
+};
 struct DestructivePrompt {
     std::string id;
     std::string action;
     std::optional<std::string> target;
     std::optional<std::int64_t> ttlSeconds;
 };
-struct AgentStateChange { AgentState state; std::optional<std::string> clientId; };
-struct Ack { std::string id; };
+struct AgentStateChange {
+    AgentState state;
+    std::optional<std::string> clientId;
+};
+struct Ack {
+    std::string id;
+};
 struct AuditLog {
     std::string ts;
     std::string tool;
@@ -62,16 +91,16 @@ struct AuditLog {
 
 // The alternatives are in the order of the wire format's tags.
 using OverlayEvent =
-    std::variant<events::CursorMove, events::Click, events::Key, events::ElementFocus, events::DestructivePrepare,
-                 events::Status, events::CursorHalo, events::ClickRipple, events::KeyChordPill,
-                 events::ElementBBox, events::DestructivePrompt, events::AgentStateChange, events::Ack,
-                 events::AuditLog>;
+    std::variant<events::CursorMove, events::Click, events::Key, events::ElementFocus,
+                 events::DestructivePrepare, events::Status, events::CursorHalo, events::ClickRipple,
+                 events::KeyChordPill, events::ElementBBox, events::DestructivePrompt,
+                 events::AgentStateChange, events::Ack, events::AuditLog>;
 
 // The wire name of an event's type ("cursor_move", ...).
 std::string_view typeName(const OverlayEvent& event);
 
 class EventDecodeError : public std::runtime_error {
-public:
+  public:
     enum class Kind { malformedJSON, missingField };
 
     EventDecodeError(Kind kind, std::string detail);
@@ -81,7 +110,7 @@ public:
     // underlying decoding error.
     const std::string& detail() const { return detail_; }
 
-private:
+  private:
     Kind kind_;
     std::string detail_;
 };

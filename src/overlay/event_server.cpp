@@ -51,7 +51,9 @@ HTTPResponse jsonError(int status, const std::string& message) {
     return withJsonBody(status, {{"error", message}});
 }
 
-HTTPResponse jsonResponse(int status, const nlohmann::json& body) { return withJsonBody(status, body); }
+HTTPResponse jsonResponse(int status, const nlohmann::json& body) {
+    return withJsonBody(status, body);
+}
 
 HTTPResponse jsonBlocked(const std::string& reason) {
     return withJsonBody(423, {{"blocked", true}, {"reason", reason}});
@@ -65,19 +67,23 @@ struct EventServer::Running {
 };
 
 EventServer::EventServer(std::uint16_t port, std::string token, ConsentManager& consentManager, Clock clock)
-    : port_(port), token_(std::move(token)), consent_(consentManager), clock_(std::move(clock)),
+    : port_(port),
+      token_(std::move(token)),
+      consent_(consentManager),
+      clock_(std::move(clock)),
       startTime_(clock_()) {}
 
-EventServer::~EventServer() { stop(); }
+EventServer::~EventServer() {
+    stop();
+}
 
 std::uint16_t EventServer::start() {
     if (running_) return running_->listener->port();
     auto running = std::make_unique<Running>();
     try {
-        running->listener.emplace(running->io, port_, http::overlayDialect(),
-                                  [this](HTTPRequest request) -> asio::awaitable<HTTPResponse> {
-                                      co_return dispatch(request);
-                                  });
+        running->listener.emplace(
+            running->io, port_, http::overlayDialect(),
+            [this](HTTPRequest request) -> asio::awaitable<HTTPResponse> { co_return dispatch(request); });
     } catch (const boost::system::system_error& error) {
         throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port_) + ": " +
                                  error.code().message());
@@ -116,12 +122,13 @@ HTTPResponse EventServer::dispatch(const HTTPRequest& request) {
         if (!authenticated(request)) return reject(jsonError(401, "unauthorized"));
         if (get && request.path == "/stats") {
             const auto uptime = std::chrono::duration_cast<std::chrono::seconds>(clock_() - startTime_);
-            return jsonResponse(200, {{"rejections", rejectionCount_.load()}, {"uptimeSeconds", uptime.count()}});
+            return jsonResponse(200,
+                                {{"rejections", rejectionCount_.load()}, {"uptimeSeconds", uptime.count()}});
         }
         if (get && request.path == "/state") {
             const OperatorMode mode = consent_.operatorMode();
-            return jsonResponse(200, {{"operator_mode", toString(mode)},
-                                      {"mutations_blocked", mode == OperatorMode::block}});
+            return jsonResponse(
+                200, {{"operator_mode", toString(mode)}, {"mutations_blocked", mode == OperatorMode::block}});
         }
         if (get && request.path.starts_with(kConsentPrefix)) {
             return consentAnswer(request.path.substr(kConsentPrefix.size()));
@@ -162,7 +169,8 @@ HTTPResponse EventServer::intake(const std::string& body) {
     if (!decoded) return jsonOK({{"ack", "true"}, {"ignored", "true"}});
     const OverlayEvent& event = *decoded;
 
-    if (std::holds_alternative<events::Ack>(event) || std::holds_alternative<events::AgentStateChange>(event)) {
+    if (std::holds_alternative<events::Ack>(event) ||
+        std::holds_alternative<events::AgentStateChange>(event)) {
         forward(event);
         return jsonOK({{"ack", "true"}});
     }

@@ -20,12 +20,12 @@ namespace pavo::overlay {
 
 // Reply builders: every reply carries "Content-Type: application/json" and its "Content-Length".
 http::HTTPResponse jsonOK(const std::map<std::string, std::string>& body);  // 200, string values only
-http::HTTPResponse jsonError(int status, const std::string& message);      // {"error": message}
+http::HTTPResponse jsonError(int status, const std::string& message);       // {"error": message}
 http::HTTPResponse jsonResponse(int status, const nlohmann::json& body);
 http::HTTPResponse jsonBlocked(const std::string& reason);  // 423 {"blocked": true, "reason": reason}
 
 class EventServer {
-public:
+  public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     EventServer(std::uint16_t port, std::string token, ConsentManager& consentManager,
@@ -50,7 +50,7 @@ public:
 
     std::int64_t rejectionCount() const { return rejectionCount_.load(); }
 
-private:
+  private:
     struct Running;
 
     bool authenticated(const http::HTTPRequest& request) const;

@@ -25,7 +25,7 @@ using pavo::testing::statusOf;
 const std::string kAuth = "x-overlay-token: T\r\n";
 
 class ConsentFlow : public ::testing::Test {
-protected:
+  protected:
     void start(ConsentMode mode) {
         consent = std::make_unique<ConsentManager>(mode);
         CLIConfig config;
@@ -48,8 +48,12 @@ protected:
     std::string prompt(const std::string& id, const std::string& action) {
         return post({{"type", "destructive_prompt"}, {"id", id}, {"action", action}, {"target", "e1"}});
     }
-    std::string post(const json& event) { return pavo::testing::request(port, "POST", "/event", event.dump(), kAuth); }
-    std::string consentFor(const std::string& id) { return pavo::testing::request(port, "GET", "/consent/" + id, "", kAuth); }
+    std::string post(const json& event) {
+        return pavo::testing::request(port, "POST", "/event", event.dump(), kAuth);
+    }
+    std::string consentFor(const std::string& id) {
+        return pavo::testing::request(port, "GET", "/consent/" + id, "", kAuth);
+    }
 
     static QMessageBox* openDialog() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
     static QMessageBox* waitForDialog() {

@@ -25,7 +25,7 @@ const std::string kToken = "T0ken";
 const std::string kAuth = "x-overlay-token: " + kToken + "\r\n";
 
 class RunningServer {
-public:
+  public:
     explicit RunningServer(ConsentMode mode = ConsentMode::off)
         : consent(mode), server(0, kToken, consent, [this] { return start + elapsed.load() * 1ms; }) {
         server.onEvent = [this](const OverlayEvent& event) {
@@ -55,12 +55,14 @@ public:
     EventServer server;
     std::uint16_t port = 0;
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::string> received_;
 };
 
-json bodyJson(const std::string& response) { return json::parse(bodyOf(response)); }
+json bodyJson(const std::string& response) {
+    return json::parse(bodyOf(response));
+}
 
 TEST(EventServerAuth, HealthIsOpenEverythingElseNeedsTheToken) {
     RunningServer s;
@@ -75,10 +77,10 @@ TEST(EventServerAuth, HealthIsOpenEverythingElseNeedsTheToken) {
     EXPECT_EQ(statusOf(postHealth), 401);
     EXPECT_EQ(bodyJson(postHealth), (json{{"error", "unauthorized"}}));
     EXPECT_EQ(statusOf(s.get("/no/such/path", "")), 401);  // authentication comes before the route
-    EXPECT_EQ(statusOf(s.get("/stats", "x-overlay-token: t0ken\r\n")), 401);    // case-sensitive
-    EXPECT_EQ(statusOf(s.get("/stats", "x-overlay-token: T0ken2\r\n")), 401);   // no prefix match
+    EXPECT_EQ(statusOf(s.get("/stats", "x-overlay-token: t0ken\r\n")), 401);   // case-sensitive
+    EXPECT_EQ(statusOf(s.get("/stats", "x-overlay-token: T0ken2\r\n")), 401);  // no prefix match
     EXPECT_EQ(statusOf(s.get("/stats", "x-overlay-token: T0ke\r\n")), 401);
-    EXPECT_EQ(statusOf(s.get("/stats", "x-pavo-token: T0ken\r\n")), 401);       // the agent's header
+    EXPECT_EQ(statusOf(s.get("/stats", "x-pavo-token: T0ken\r\n")), 401);  // the agent's header
     {
         TcpClient client(s.port);  // no headers at all
         client.send("GET /state HTTP/1.1\r\n\r\n");
@@ -107,15 +109,22 @@ TEST(EventServerRoutes, StatsStateAndNotFound) {
     EXPECT_EQ(bodyJson(stats), (json{{"rejections", 0}, {"uptimeSeconds", 2}}));
     EXPECT_TRUE(bodyJson(stats)["uptimeSeconds"].is_number_integer());
 
-    EXPECT_EQ(bodyJson(s.get("/state")), (json{{"operator_mode", "require_approval"}, {"mutations_blocked", false}}));
+    EXPECT_EQ(bodyJson(s.get("/state")),
+              (json{{"operator_mode", "require_approval"}, {"mutations_blocked", false}}));
     s.consent.setOperatorMode(OperatorMode::block);
     EXPECT_EQ(bodyJson(s.get("/state")), (json{{"operator_mode", "block"}, {"mutations_blocked", true}}));
     s.consent.setOperatorMode(OperatorMode::allow);
     EXPECT_EQ(bodyJson(s.get("/state")), (json{{"operator_mode", "allow"}, {"mutations_blocked", false}}));
 
-    for (const auto& [method, path] : std::vector<std::pair<std::string, std::string>>{
-             {"POST", "/stats"}, {"POST", "/state"}, {"POST", "/consent/x"}, {"GET", "/event"},
-             {"PUT", "/event"}, {"get", "/stats"}, {"GET", "/stats/"}, {"GET", "/state?x=1"}, {"GET", "/consent"}}) {
+    for (const auto& [method, path] : std::vector<std::pair<std::string, std::string>>{{"POST", "/stats"},
+                                                                                       {"POST", "/state"},
+                                                                                       {"POST", "/consent/x"},
+                                                                                       {"GET", "/event"},
+                                                                                       {"PUT", "/event"},
+                                                                                       {"get", "/stats"},
+                                                                                       {"GET", "/stats/"},
+                                                                                       {"GET", "/state?x=1"},
+                                                                                       {"GET", "/consent"}}) {
         auto reply = pavo::testing::request(s.port, method, path, "", kAuth);
         EXPECT_EQ(statusOf(reply), 404) << method << " " << path;
         EXPECT_EQ(bodyJson(reply), (json{{"error", "not_found"}}));
@@ -217,7 +226,9 @@ const std::vector<IntakeRow> kIntake = {
     {"destructive_prepare", "blocked", {"agent_blocked", "agent_blocked", "agent_blocked"}},
     {"destructive_prompt", "running", {"200", "200", "200"}},
     {"destructive_prompt", "waiting", {"200", "200", "200"}},
-    {"destructive_prompt", "blocked", {"circuit_breaker_open", "circuit_breaker_open", "circuit_breaker_open"}},
+    {"destructive_prompt",
+     "blocked",
+     {"circuit_breaker_open", "circuit_breaker_open", "circuit_breaker_open"}},
     {"ack", "running", {"200", "200", "200"}},
     {"ack", "waiting", {"200", "200", "200"}},
     {"ack", "blocked", {"200", "200", "200"}},
@@ -236,7 +247,8 @@ json sampleEvent(const std::string& type) {
     if (type == "ack") return {{"type", type}, {"id", "p"}};
     if (type == "agent_state") return {{"type", type}, {"state", "active"}};
     if (type == "key") return {{"type", type}, {"chord", "cmd+q"}};
-    return {{"type", "audit_log"}, {"ts", "t"}, {"tool", "x"}, {"args_hash", "h"}, {"result", "ok"}, {"elapsed_ms", 3}};
+    return {{"type", "audit_log"}, {"ts", "t"},      {"tool", "x"},
+            {"args_hash", "h"},    {"result", "ok"}, {"elapsed_ms", 3}};
 }
 
 TEST(EventServerIntake, EveryCaseInEveryConsentMode) {

@@ -24,7 +24,7 @@ const std::string kTokenRequired = "Error: token required (--token or VEXLO_PAVO
 
 // Holds a loopback port so that a test can name one that is in use, or (after release) one that is free.
 class PortHolder {
-public:
+  public:
     PortHolder() {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -43,7 +43,7 @@ public:
     }
     std::uint16_t port() const { return port_; }
 
-private:
+  private:
     int fd_ = -1;
     std::uint16_t port_ = 0;
 };
@@ -59,7 +59,7 @@ bool eventually(Condition condition) {
 }
 
 class OverlayProcess : public ::testing::Test {
-protected:
+  protected:
     TempDir home;
 
     std::map<std::string, std::string> environment(std::map<std::string, std::string> extra = {}) const {
@@ -68,7 +68,9 @@ protected:
         extra.emplace("XDG_RUNTIME_DIR", home.path());
         return extra;
     }
-    std::string socketPath() const { return home.path() + "/Library/Application Support/Vexlo/Pavo/overlay.sock"; }
+    std::string socketPath() const {
+        return home.path() + "/Library/Application Support/Vexlo/Pavo/overlay.sock";
+    }
     bool socketFileExists() const { return ::access(socketPath().c_str(), F_OK) == 0; }
     mode_t socketMode() const {
         struct stat info {};
@@ -89,7 +91,8 @@ TEST_F(OverlayProcess, RefusesToStartWithoutAToken) {
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.lines, std::vector<std::string>{kTokenRequired});
 
-    auto overridden = runToCompletion(kOverlay, {"--token", ""}, environment({{"VEXLO_PAVO_OVERLAY_TOKEN", "env"}}));
+    auto overridden =
+        runToCompletion(kOverlay, {"--token", ""}, environment({{"VEXLO_PAVO_OVERLAY_TOKEN", "env"}}));
     EXPECT_EQ(overridden.status, 1);
     EXPECT_EQ(overridden.lines, std::vector<std::string>{kTokenRequired});
     EXPECT_FALSE(socketFileExists());  // nothing is written before the token check
@@ -117,8 +120,9 @@ TEST_F(OverlayProcess, PublishesTheConfiguredPortAndServes) {
     PortHolder free;
     free.release();
     const std::string port = std::to_string(free.port());
-    ChildProcess overlay(kOverlay, {"--port", port, "--no-menu-bar", "--bogus"},
-                         environment({{"VEXLO_PAVO_OVERLAY_TOKEN", "env-token"}, {"VEXLO_PAVO_CONSENT_MODE", "manual"}}));
+    ChildProcess overlay(
+        kOverlay, {"--port", port, "--no-menu-bar", "--bogus"},
+        environment({{"VEXLO_PAVO_OVERLAY_TOKEN", "env-token"}, {"VEXLO_PAVO_CONSENT_MODE", "manual"}}));
     ASSERT_EQ(listening(overlay), free.port());
     EXPECT_EQ(common::readFile(socketPath()), R"({"port":)" + port + R"(,"token":"env-token"})");
     EXPECT_EQ(socketMode(), 0600u);
@@ -126,7 +130,8 @@ TEST_F(OverlayProcess, PublishesTheConfiguredPortAndServes) {
     EXPECT_EQ(statusOf(request(free.port(), "GET", "/health")), 200);
     EXPECT_EQ(statusOf(request(free.port(), "GET", "/state", "", "x-overlay-token: wrong\r\n")), 401);
     auto state = request(free.port(), "GET", "/state", "", "x-overlay-token: env-token\r\n");
-    EXPECT_EQ(json::parse(bodyOf(state)), (json{{"operator_mode", "require_approval"}, {"mutations_blocked", false}}));
+    EXPECT_EQ(json::parse(bodyOf(state)),
+              (json{{"operator_mode", "require_approval"}, {"mutations_blocked", false}}));
     auto refused = request(free.port(), "POST", "/event", R"({"type":"cursor_move","x":1,"y":2})",
                            "x-overlay-token: env-token\r\n");
     EXPECT_EQ(json::parse(bodyOf(refused))["reason"], "manual_mode");
@@ -138,13 +143,15 @@ TEST_F(OverlayProcess, PortZeroPublishesTheBoundPortAndASecondStartReplacesTheFi
         const std::uint16_t port = listening(first);
         ASSERT_NE(port, 0);
         EXPECT_TRUE(eventually([&] { return common::readFile(socketPath()).has_value(); }));
-        EXPECT_EQ(common::readFile(socketPath()), R"({"port":)" + std::to_string(port) + R"(,"token":"first"})");
+        EXPECT_EQ(common::readFile(socketPath()),
+                  R"({"port":)" + std::to_string(port) + R"(,"token":"first"})");
     }
     ASSERT_EQ(::chmod(socketPath().c_str(), 0644), 0);
     ChildProcess second(kOverlay, {"--token", "second", "--port", "0"}, environment());
     const std::uint16_t port = listening(second);
     ASSERT_NE(port, 0);
-    EXPECT_TRUE(eventually([&] { return common::readFile(socketPath()).value_or("").find("second") != std::string::npos; }));
+    EXPECT_TRUE(eventually(
+        [&] { return common::readFile(socketPath()).value_or("").find("second") != std::string::npos; }));
     EXPECT_EQ(common::readFile(socketPath()), R"({"port":)" + std::to_string(port) + R"(,"token":"second"})");
     EXPECT_EQ(socketMode(), 0600u);
     EXPECT_EQ(statusOf(request(port, "GET", "/stats", "", "x-pavo-overlay-token: second\r\n")), 200);
@@ -157,7 +164,8 @@ TEST_F(OverlayProcess, APortInUseIsReportedAndTheApplicationKeepsRunning) {
     ASSERT_TRUE(line) << overlay.output();
     EXPECT_FALSE(overlay.waitForExit(std::chrono::milliseconds(300)));  // still running
     // The file names the configured port even so: it is written before the server starts.
-    EXPECT_EQ(common::readFile(socketPath()), R"({"port":)" + std::to_string(taken.port()) + R"(,"token":"T"})");
+    EXPECT_EQ(common::readFile(socketPath()),
+              R"({"port":)" + std::to_string(taken.port()) + R"(,"token":"T"})");
 }
 
 }  // namespace

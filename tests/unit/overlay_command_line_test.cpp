@@ -34,8 +34,8 @@ TEST(OverlayCommandLine, PortTakesOnlyStrictIntegers) {
     EXPECT_EQ(parse({"--port", "9000", "--port", "9001"}).port, 9001);
     EXPECT_EQ(parse({"--port", " 80"}).port, 47825);
     EXPECT_EQ(parse({"--port", "99999999999999999999"}).port, 47825);  // overflow
-    EXPECT_EQ(parse({"--port", "-1"}).port, -1);  // parsed; start-up refuses it
-    EXPECT_EQ(parse({"--port"}).port, 47825);     // last argument: no value, ignored
+    EXPECT_EQ(parse({"--port", "-1"}).port, -1);                       // parsed; start-up refuses it
+    EXPECT_EQ(parse({"--port"}).port, 47825);                          // last argument: no value, ignored
     EXPECT_EQ(parse({"--port", "--token"}).token, "");  // the value is consumed whatever it looks like
     EXPECT_EQ(parse({"--port", "--token", "t"}).port, 47825);
 }

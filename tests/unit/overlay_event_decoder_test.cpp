@@ -32,7 +32,8 @@ TEST(EventDecoder, EveryMissingFieldTextInCheckingOrder) {
         {R"({"type":"click"})", "x or y for click"},
         {R"({"type":"key"})", "chord for key"},
         {R"({"type":"element_focus"})", "frame (x,y,width,height) for element_focus"},
-        {R"({"type":"element_focus","frame":{"x":1,"y":2,"width":3}})", "frame (x,y,width,height) for element_focus"},
+        {R"({"type":"element_focus","frame":{"x":1,"y":2,"width":3}})",
+         "frame (x,y,width,height) for element_focus"},
         {R"({"type":"element_focus","rect":{"x":1,"y":2,"width":3,"height":4}})",
          "frame (x,y,width,height) for element_focus"},
         {R"({"type":"destructive_prepare"})", "action for destructive_prepare"},
@@ -40,7 +41,8 @@ TEST(EventDecoder, EveryMissingFieldTextInCheckingOrder) {
         {R"({"type":"cursor_halo","x":1})", "x or y for cursor_halo"},
         {R"({"type":"click_ripple","y":1})", "x or y for click_ripple"},
         {R"({"type":"key_chord_pill"})", "chord for key_chord_pill"},
-        {R"({"type":"element_bbox","rect":{"x":1,"y":2,"width":3}})", "rect (x,y,width,height) for element_bbox"},
+        {R"({"type":"element_bbox","rect":{"x":1,"y":2,"width":3}})",
+         "rect (x,y,width,height) for element_bbox"},
         {R"({"type":"element_bbox","frame":{"x":1,"y":2,"width":3,"height":4}})",
          "rect (x,y,width,height) for element_bbox"},
         {R"({"type":"destructive_prompt"})", "id for destructive_prompt"},
@@ -54,7 +56,8 @@ TEST(EventDecoder, EveryMissingFieldTextInCheckingOrder) {
         {R"({"type":"audit_log","ts":"t"})", "tool for audit_log"},
         {R"({"type":"audit_log","ts":"t","tool":"x"})", "args_hash for audit_log"},
         {R"({"type":"audit_log","ts":"t","tool":"x","args_hash":"h"})", "result for audit_log"},
-        {R"({"type":"audit_log","ts":"t","tool":"x","args_hash":"h","result":"ok"})", "elapsed_ms for audit_log"},
+        {R"({"type":"audit_log","ts":"t","tool":"x","args_hash":"h","result":"ok"})",
+         "elapsed_ms for audit_log"},
         // camel case is not the wire key for these
         {R"({"type":"audit_log","ts":"t","tool":"x","argsHash":"h","result":"ok","elapsed_ms":1})",
          "args_hash for audit_log"},
@@ -63,32 +66,41 @@ TEST(EventDecoder, EveryMissingFieldTextInCheckingOrder) {
 }
 
 TEST(EventDecoder, WrongJsonTypesAnywhereMakeTheDocumentMalformed) {
-    for (const std::string body : {
-             "", "not json", "[]", "\"cursor_move\"", "{}", R"({"type":5})", R"({"type":null})",
-             R"({"type":"cursor_move","x":"10","y":2})",
-             R"({"type":"cursor_move","x":true,"y":2})",
-             R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":1.5})",
-             R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":1.0})",
-             R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":"5"})",
-             R"({"type":"audit_log","ts":"","tool":"","args_hash":"","result":"","elapsed_ms":9223372036854775808})",
-             // members the type does not use are still checked
-             R"({"type":"key","chord":"cmd+c","elapsed_ms":2.5})",
-             R"({"type":"ack","id":"a","frame":[1,2,3,4]})",
-             R"({"type":"ack","id":"a","rect":{"x":1,"y":"2","width":3,"height":4}})",
-             R"({"type":"ack","id":"a","rect":{"x":1,"y":null,"width":3,"height":4}})",
-             R"({"type":"ack","id":7})",
-             R"({"type":"ack","id":"a","client_id":1})",
-             R"({"type":"status","state":"idle","timestamp":"now"})",
-             R"({"type":"ack","id":"a",})",
-             "{\"type\":\"ack\",\"id\":\"\xC3\x28\"}",
-         }) {
+    for (
+        const std::string body : {
+            "",
+            "not json",
+            "[]",
+            "\"cursor_move\"",
+            "{}",
+            R"({"type":5})",
+            R"({"type":null})",
+            R"({"type":"cursor_move","x":"10","y":2})",
+            R"({"type":"cursor_move","x":true,"y":2})",
+            R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":1.5})",
+            R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":1.0})",
+            R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":"5"})",
+            R"({"type":"audit_log","ts":"","tool":"","args_hash":"","result":"","elapsed_ms":9223372036854775808})",
+            // members the type does not use are still checked
+            R"({"type":"key","chord":"cmd+c","elapsed_ms":2.5})",
+            R"({"type":"ack","id":"a","frame":[1,2,3,4]})",
+            R"({"type":"ack","id":"a","rect":{"x":1,"y":"2","width":3,"height":4}})",
+            R"({"type":"ack","id":"a","rect":{"x":1,"y":null,"width":3,"height":4}})",
+            R"({"type":"ack","id":7})",
+            R"({"type":"ack","id":"a","client_id":1})",
+            R"({"type":"status","state":"idle","timestamp":"now"})",
+            R"({"type":"ack","id":"a",})",
+            "{\"type\":\"ack\",\"id\":\"\xC3\x28\"}",
+        }) {
         EXPECT_EQ(outcome(body), "malformed") << body;
     }
 }
 
 TEST(EventDecoder, NullMembersCountAsAbsent) {
     EXPECT_EQ(outcome(R"({"type":"cursor_move","x":1,"y":null})"), "missing:x or y for cursor_move");
-    EXPECT_EQ(outcome(R"({"type":"destructive_prompt","id":"p","action":"a","ttlSeconds":null,"target":null})"), "ok");
+    EXPECT_EQ(
+        outcome(R"({"type":"destructive_prompt","id":"p","action":"a","ttlSeconds":null,"target":null})"),
+        "ok");
     auto prompt = std::get<events::DestructivePrompt>(
         decodeOne(R"({"type":"destructive_prompt","id":"p","action":"a","ttlSeconds":null})"));
     EXPECT_FALSE(prompt.ttlSeconds);
@@ -105,7 +117,8 @@ TEST(EventDecoder, UnknownAndCaseDifferentTypesAreNoEvent) {
 }
 
 TEST(EventDecoder, BuildsEachCaseFromItsMembers) {
-    auto move = std::get<events::CursorMove>(decodeOne(R"({"type":"cursor_move","x":10,"y":20.5,"extra":[1]})"));
+    auto move =
+        std::get<events::CursorMove>(decodeOne(R"({"type":"cursor_move","x":10,"y":20.5,"extra":[1]})"));
     EXPECT_EQ(move.at, (Point{10.0, 20.5}));
 
     auto click = std::get<events::Click>(decodeOne(R"({"type":"click","x":-1,"y":2,"timestamp":3.25})"));
@@ -133,8 +146,8 @@ TEST(EventDecoder, BuildsEachCaseFromItsMembers) {
         decodeOne(R"({"type":"agent_state","state":"idle","client_id":"c7"})"));
     EXPECT_EQ(named.clientId, "c7");
 
-    auto audit = std::get<events::AuditLog>(decodeOne(
-        R"({"type":"audit_log","ts":"","tool":"","args_hash":"","result":"","elapsed_ms":0})"));
+    auto audit = std::get<events::AuditLog>(
+        decodeOne(R"({"type":"audit_log","ts":"","tool":"","args_hash":"","result":"","elapsed_ms":0})"));
     EXPECT_EQ(audit.elapsedMs, 0);
     EXPECT_FALSE(audit.reason);
     auto refused = std::get<events::AuditLog>(decodeOne(
@@ -148,7 +161,8 @@ TEST(EventDecoder, BuildsEachCaseFromItsMembers) {
     EXPECT_EQ(std::get<events::Status>(decodeOne(R"({"type":"status","state":"error"})")).state, "error");
     EXPECT_EQ(std::get<events::Ack>(decodeOne(R"({"type":"ack","id":"a"})")).id, "a");
     EXPECT_EQ(typeName(decodeOne(R"({"type":"click_ripple","x":1,"y":1})")), "click_ripple");
-    EXPECT_EQ(typeName(decodeOne(R"({"type":"audit_log","ts":"","tool":"","args_hash":"","result":"","elapsed_ms":0})")),
+    EXPECT_EQ(typeName(decodeOne(
+                  R"({"type":"audit_log","ts":"","tool":"","args_hash":"","result":"","elapsed_ms":0})")),
               "audit_log");
 }
 

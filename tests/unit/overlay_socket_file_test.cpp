@@ -29,7 +29,7 @@ mode_t modeOf(const std::string& path) {
 
 // Points HOME at a fresh directory for one test and puts the old value back.
 class SocketFile : public ::testing::Test {
-protected:
+  protected:
     TempDir home;
     std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
     mode_t savedMask = ::umask(0);  // the widest default: anything not set explicitly would be 0666
@@ -57,7 +57,8 @@ TEST_F(SocketFile, CompactJsonAtTheKnownPath) {
 TEST_F(SocketFile, OwnerOnlyFileInOwnerOnlyDirectoriesItCreated) {
     writeOverlaySocketFile(1, "t");
     EXPECT_EQ(modeOf(path()), 0600u);
-    for (std::string dir = overlaySocketDirectory(home.path()); dir != home.path(); dir = dir.substr(0, dir.rfind('/'))) {
+    for (std::string dir = overlaySocketDirectory(home.path()); dir != home.path();
+         dir = dir.substr(0, dir.rfind('/'))) {
         EXPECT_EQ(modeOf(dir), 0700u) << dir;
     }
 }
