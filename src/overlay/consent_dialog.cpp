@@ -20,6 +20,8 @@ QMessageBox* openConsentDialog(const QString& action, std::function<void(bool gr
     box->addButton(QString::fromUtf8(kDenyButtonText), QMessageBox::RejectRole);
     box->setDefaultButton(allow);
     box->setWindowModality(Qt::ApplicationModal);
+    // In front of other applications' windows, since the agent waits on the answer.
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
 
     QObject::connect(box, &QMessageBox::finished, box, [box, allow, answered = std::move(answered)](int) {
         if (answered) answered(box->clickedButton() == allow);

@@ -1,6 +1,7 @@
 #include "overlay/controller.hpp"
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QString>
 
 #include <exception>
@@ -84,13 +85,18 @@ void OverlayAppDelegate::handleEvent(const OverlayEvent& event) {
 }
 
 void OverlayAppDelegate::showDestructiveConsentModal(const std::string& id, const std::string& action) {
-    openConsentDialog(QString::fromStdString(action), [this, id](bool granted) {
-        consentManager_.storeResolution(
+    // The dialog outlives nothing it needs: the answer goes to the consent manager, which outlives the
+    // controller, and the presentation only while the controller is still there.
+    ConsentManager& consentManager = consentManager_;
+    QPointer<OverlayAppDelegate> self(this);
+    openConsentDialog(QString::fromStdString(action), [&consentManager, self, id](bool granted) {
+        consentManager.storeResolution(
             id, granted ? Resolution{true, std::nullopt} : Resolution{false, "consent_denied"});
+        if (!self) return;
         if (granted) {
-            presentApproved();
+            self->presentApproved();
         } else {
-            scheduleTransitionToIdle();
+            self->scheduleTransitionToIdle();
         }
     });
 }

@@ -127,6 +127,17 @@ TEST_F(ConsentFlow, ReturnPressesTheDefaultAllow) {
     EXPECT_EQ(statusOf(consentFor("p-return")), 200);
 }
 
+TEST_F(ConsentFlow, AnAnswerGivenAfterTheControllerIsGoneIsStillStored) {
+    start(ConsentMode::off);
+    prompt("p-late", "click");
+    QMessageBox* box = waitForDialog();
+    ASSERT_NE(box, nullptr);
+    delegate.reset();
+    QTest::mouseClick(button(box, "Allow"), Qt::LeftButton);
+    ASSERT_TRUE(waitForAnswer("p-late"));
+    EXPECT_EQ(consent->resolution("p-late"), (Resolution{true, std::nullopt}));
+}
+
 TEST_F(ConsentFlow, NoDialogWhileBlocked) {
     start(ConsentMode::off);
     consent->setOperatorMode(OperatorMode::block);
