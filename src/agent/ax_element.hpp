@@ -1,0 +1,62 @@
+#pragma once
+// The element record every accessibility reply carries, element ids, and the accessibility error body.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pavo::agent {
+
+struct AXFrame {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+    bool operator==(const AXFrame&) const = default;
+};
+
+struct AXElementInfo {
+    std::string id;
+    std::string role;
+    std::optional<std::string> label;
+    std::optional<std::string> value;
+    std::optional<std::string> identifier;
+    std::optional<AXFrame> frame;
+    std::optional<bool> enabled;
+    std::optional<bool> focused;
+    std::optional<std::vector<AXElementInfo>> children;  // absent: unreadable; empty: none
+    bool operator==(const AXElementInfo&) const = default;
+};
+
+// Absent fields are left out, never written as null. Decoding requires "id" and "role".
+void to_json(nlohmann::json& out, const AXFrame& frame);
+void from_json(const nlohmann::json& in, AXFrame& frame);
+void to_json(nlohmann::json& out, const AXElementInfo& element);
+void from_json(const nlohmann::json& in, AXElementInfo& element);
+
+// The first 8 bytes of SHA-256 over the UTF-8 text, as 16 lower-case hex digits.
+std::string sha256Hash(std::string_view text);
+
+// The id of an element: identifier before title, "|" between the parts.
+std::string elementId(std::int32_t pid, std::string_view role, std::string_view identifier, std::string_view title,
+                      std::string_view ordinalPath);
+
+inline std::string childPath(std::string_view parentPath, std::size_t index) {
+    return std::string(parentPath) + "/" + std::to_string(index);
+}
+
+enum class AXErrorCode { permissionMissing, elementNotFound, actionFailed, invalidInput };
+
+std::string_view rawValue(AXErrorCode code);
+int httpStatus(AXErrorCode code);
+
+inline constexpr const char* kPermissionHint = "System Settings -> Privacy & Security -> Accessibility";
+
+// {"error": code} plus "hint" when the hint is not empty.
+nlohmann::json axErrorResponse(AXErrorCode code, std::string_view hint);
+
+}  // namespace pavo::agent
