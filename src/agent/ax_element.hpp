@@ -20,15 +20,15 @@ struct AXFrame {
 };
 
 struct AXElementInfo {
-    std::string id;
-    std::string role;
-    std::optional<std::string> label;
-    std::optional<std::string> value;
-    std::optional<std::string> identifier;
-    std::optional<AXFrame> frame;
-    std::optional<bool> enabled;
-    std::optional<bool> focused;
-    std::optional<std::vector<AXElementInfo>> children;  // absent: unreadable; empty: none
+    std::string id = {};
+    std::string role = {};
+    std::optional<std::string> label = std::nullopt;
+    std::optional<std::string> value = std::nullopt;
+    std::optional<std::string> identifier = std::nullopt;
+    std::optional<AXFrame> frame = std::nullopt;
+    std::optional<bool> enabled = std::nullopt;
+    std::optional<bool> focused = std::nullopt;
+    std::optional<std::vector<AXElementInfo>> children = std::nullopt;  // absent: unreadable; empty: none
     bool operator==(const AXElementInfo&) const = default;
 };
 

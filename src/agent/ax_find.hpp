@@ -24,12 +24,12 @@ namespace pavo::agent {
 struct AXContext;
 
 struct AXQuery {
-    std::optional<std::string> role;
-    std::optional<std::string> label;
-    std::optional<std::string> identifier;
-    std::optional<std::string> valueRegex;
-    std::optional<std::int64_t> maxResults;
-    std::optional<std::string> batchId;  // "batch_id"
+    std::optional<std::string> role = std::nullopt;
+    std::optional<std::string> label = std::nullopt;
+    std::optional<std::string> identifier = std::nullopt;
+    std::optional<std::string> valueRegex = std::nullopt;
+    std::optional<std::int64_t> maxResults = std::nullopt;
+    std::optional<std::string> batchId = std::nullopt;  // "batch_id"
 };
 
 inline constexpr std::int64_t kDefaultMaxResults = 10;

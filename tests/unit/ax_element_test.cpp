@@ -1,0 +1,64 @@
+// Element records on the wire, element ids and the accessibility error body.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "agent/ax_element.hpp"
+
+namespace pavo::agent {
+namespace {
+
+using nlohmann::json;
+
+TEST(ElementId, MatchesTheReferenceVectorAndPutsIdentifierBeforeTitle) {
+    // sha256("812|AXApplication||Mail|0"), first 8 bytes.
+    EXPECT_EQ(elementId(812, "AXApplication", "", "Mail", "0"), "e011360f9c897770");
+    EXPECT_EQ(sha256Hash("812|AXApplication||Mail|0"), "e011360f9c897770");
+    EXPECT_NE(elementId(812, "AXApplication", "Mail", "", "0"), "e011360f9c897770");
+    // sha256("abc") begins ba7816bf8f01cfea.
+    EXPECT_EQ(sha256Hash("abc"), "ba7816bf8f01cfea");
+    EXPECT_EQ(elementId(-1, "AXButton", "", "", "0/1"), sha256Hash("-1|AXButton|||0/1"));
+}
+
+TEST(ElementInfo, AbsentFieldsAreOmittedNeverNull) {
+    AXElementInfo bare{.id = "0123456789abcdef", .role = "Unknown"};
+    EXPECT_EQ(json(bare), json({{"id", "0123456789abcdef"}, {"role", "Unknown"}}));
+    EXPECT_EQ(json(bare).dump().find("null"), std::string::npos);
+
+    AXElementInfo leaf = bare;
+    leaf.children.emplace();
+    EXPECT_EQ(json(leaf)["children"], json::array());
+
+    AXElementInfo full{.id = "a", .role = "AXTextField", .label = "Name", .value = "Ann", .identifier = "name",
+                       .frame = AXFrame{1, 2.5, 3, 4}, .enabled = false, .focused = true};
+    full.children = std::vector<AXElementInfo>{leaf};
+    const json encoded = full;
+    EXPECT_EQ(encoded["frame"], json({{"x", 1.0}, {"y", 2.5}, {"width", 3.0}, {"height", 4.0}}));
+    EXPECT_EQ(encoded["enabled"], false);
+    EXPECT_EQ(encoded.get<AXElementInfo>(), full);
+}
+
+TEST(ElementInfo, DecodingNeedsIdAndRole) {
+    EXPECT_THROW(json({{"role", "AXButton"}}).get<AXElementInfo>(), json::exception);
+    EXPECT_THROW(json({{"id", "a"}}).get<AXElementInfo>(), json::exception);
+    const auto decoded = json({{"id", "a"}, {"role", "AXButton"}, {"label", nullptr}}).get<AXElementInfo>();
+    EXPECT_FALSE(decoded.label);
+    EXPECT_FALSE(decoded.children);
+}
+
+TEST(AXErrorBody, CarriesTheHintOnlyWhenThereIsOne) {
+    EXPECT_EQ(axErrorResponse(AXErrorCode::elementNotFound, ""), json({{"error", "element_not_found"}}));
+    EXPECT_EQ(axErrorResponse(AXErrorCode::permissionMissing, kPermissionHint),
+              json({{"error", "ax_permission_missing"},
+                    {"hint", "System Settings -> Privacy & Security -> Accessibility"}}));
+    EXPECT_EQ(axErrorResponse(AXErrorCode::actionFailed, "no frame for synthesized click")["error"], "action_failed");
+    EXPECT_EQ(axErrorResponse(AXErrorCode::invalidInput, "")["error"], "invalid_input");
+    EXPECT_EQ(httpStatus(AXErrorCode::permissionMissing), 403);
+    EXPECT_EQ(httpStatus(AXErrorCode::elementNotFound), 404);
+    EXPECT_EQ(httpStatus(AXErrorCode::actionFailed), 500);
+    EXPECT_EQ(httpStatus(AXErrorCode::invalidInput), 400);
+}
+
+}  // namespace
+}  // namespace pavo::agent
