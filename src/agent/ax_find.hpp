@@ -52,7 +52,7 @@ public:
 private:
     bool valueMatches(const std::string& value) const;
 
-    const AXQuery& query_;
+    AXQuery query_;
     std::unique_ptr<U_ICU_NAMESPACE::RegexPattern> pattern_;  // null when absent or not compilable
 };
 
