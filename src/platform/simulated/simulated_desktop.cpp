@@ -1,7 +1,5 @@
 #include "platform/simulated/simulated_desktop.hpp"
 
-#include <sys/stat.h>
-
 #include <stdexcept>
 
 #include "common/files.hpp"
@@ -55,10 +53,8 @@ const char* mouseTypeName(MouseEventType type) {
     return "unknown";
 }
 
-Scene sceneFromFile(const std::string& path) {
-    auto text = common::readFile(path);
-    if (!text) throw std::runtime_error("cannot read the desktop scene " + path);
-    json document = json::parse(*text, nullptr, /*allow_exceptions=*/false);
+Scene parseSceneText(const std::string& text, const std::string& path) {
+    json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
     if (document.is_discarded()) throw std::runtime_error("the desktop scene " + path + " is not JSON");
     try {
         return parseScene(document);
@@ -73,13 +69,11 @@ SimulatedDesktop::SimulatedDesktop(Scene scene) : scene_(std::make_shared<Scene>
 
 std::unique_ptr<SimulatedDesktop> SimulatedDesktop::fromFile(const std::string& scenePath,
                                                              const std::optional<std::string>& journalPath) {
-    auto desktop = std::make_unique<SimulatedDesktop>(sceneFromFile(scenePath));
+    auto text = common::readFile(scenePath);
+    if (!text) throw std::runtime_error("cannot read the desktop scene " + scenePath);
+    auto desktop = std::make_unique<SimulatedDesktop>(parseSceneText(*text, scenePath));
     desktop->scenePath_ = scenePath;
-    struct stat info {};
-    if (::stat(scenePath.c_str(), &info) == 0) {
-        desktop->sceneStamp_ = FileStamp{info.st_ino, info.st_size,
-                                         std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec};
-    }
+    desktop->sceneText_ = std::move(*text);
     if (journalPath) {
         desktop->journal_.open(*journalPath, std::ios::app);
         if (!desktop->journal_) throw std::runtime_error("cannot open the desktop journal " + *journalPath);
@@ -89,14 +83,12 @@ std::unique_ptr<SimulatedDesktop> SimulatedDesktop::fromFile(const std::string& 
 
 void SimulatedDesktop::reloadIfChanged() {
     if (!scenePath_) return;
-    struct stat info {};
-    if (::stat(scenePath_->c_str(), &info) != 0) return;
-    const FileStamp stamp{info.st_ino, info.st_size,
-                          std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec};
-    if (sceneStamp_ == stamp) return;
+    // The text itself is compared: file times are too coarse to tell two quick rewrites apart.
+    auto text = common::readFile(*scenePath_);
+    if (!text || *text == sceneText_) return;
     try {
-        scene_ = std::make_shared<Scene>(sceneFromFile(*scenePath_));
-        sceneStamp_ = stamp;
+        scene_ = std::make_shared<Scene>(parseSceneText(*text, *scenePath_));
+        sceneText_ = std::move(*text);
     } catch (const std::runtime_error&) {
         // Half-written or broken: keep serving the previous scene and look again next time.
     }

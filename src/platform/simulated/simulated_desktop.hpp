@@ -14,7 +14,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 #include "platform/desktop.hpp"
@@ -77,13 +76,6 @@ public:
     bool postKeyEvent(const KeyEvent& event) override;
 
 private:
-    struct FileStamp {
-        ino_t inode = 0;
-        off_t size = 0;
-        std::int64_t modifiedNs = 0;
-        bool operator==(const FileStamp&) const = default;
-    };
-
     void reloadIfChanged();  // caller holds mutex_
     void record(nlohmann::json entry);  // caller holds mutex_
     SimulatedApplication* runningApp(std::int32_t pid);  // caller holds mutex_
@@ -94,7 +86,7 @@ private:
     std::vector<DesktopRecord> records_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::optional<std::string> scenePath_;
-    std::optional<FileStamp> sceneStamp_;
+    std::string sceneText_;
     std::ofstream journal_;
     boost::asio::thread_pool thread_{1};
 };
