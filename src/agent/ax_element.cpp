@@ -3,7 +3,11 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <stdexcept>
+
+#include "common/text.hpp"
 
 namespace pavo::agent {
 
@@ -56,6 +60,94 @@ void from_json(const json& in, AXElementInfo& element) {
     readOptional(in, "enabled", element.enabled);
     readOptional(in, "focused", element.focused);
     readOptional(in, "children", element.children);
+}
+
+namespace {
+
+void appendString(std::string& out, std::string_view text) {
+    if (!common::isValidUtf8(text)) {
+        // Rare enough to take the slow path that substitutes U+FFFD for undecodable bytes.
+        out += json(std::string(text)).dump(-1, ' ', false, json::error_handler_t::replace);
+        return;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(text.substr(plain, i - plain));
+        plain = i + 1;
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+        }
+    }
+    out.append(text.substr(plain));
+    out += '"';
+}
+
+void appendNumber(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        out += "null";  // as the JSON library writes it: JSON has no infinities
+        return;
+    }
+    std::array<char, 32> buffer{};
+    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+    const std::string_view digits(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
+    out += digits;
+    if (digits.find_first_of(".e") == std::string_view::npos) out += ".0";
+}
+
+void appendKey(std::string& out, const char* key) {
+    out += ",\"";
+    out += key;
+    out += "\":";
+}
+
+}  // namespace
+
+void appendJson(std::string& out, const AXElementInfo& element) {
+    out += "{\"id\":";
+    appendString(out, element.id);
+    appendKey(out, "role");
+    appendString(out, element.role);
+    if (element.label) appendKey(out, "label"), appendString(out, *element.label);
+    if (element.value) appendKey(out, "value"), appendString(out, *element.value);
+    if (element.identifier) appendKey(out, "identifier"), appendString(out, *element.identifier);
+    if (element.frame) {
+        appendKey(out, "frame");
+        out += "{\"x\":";
+        appendNumber(out, element.frame->x);
+        out += ",\"y\":";
+        appendNumber(out, element.frame->y);
+        out += ",\"width\":";
+        appendNumber(out, element.frame->width);
+        out += ",\"height\":";
+        appendNumber(out, element.frame->height);
+        out += '}';
+    }
+    if (element.enabled) appendKey(out, "enabled"), out += *element.enabled ? "true" : "false";
+    if (element.focused) appendKey(out, "focused"), out += *element.focused ? "true" : "false";
+    if (element.children) {
+        appendKey(out, "children");
+        out += '[';
+        for (std::size_t i = 0; i < element.children->size(); ++i) {
+            if (i > 0) out += ',';
+            appendJson(out, (*element.children)[i]);
+        }
+        out += ']';
+    }
+    out += '}';
 }
 
 std::string sha256Hash(std::string_view text) {

@@ -38,6 +38,10 @@ void from_json(const nlohmann::json& in, AXFrame& frame);
 void to_json(nlohmann::json& out, const AXElementInfo& element);
 void from_json(const nlohmann::json& in, AXElementInfo& element);
 
+// Appends the element as compact JSON, the same document to_json gives but written directly: a snapshot of
+// thousands of elements is serialised without building a JSON value first.
+void appendJson(std::string& out, const AXElementInfo& element);
+
 // The first 8 bytes of SHA-256 over the UTF-8 text, as 16 lower-case hex digits.
 std::string sha256Hash(std::string_view text);
 

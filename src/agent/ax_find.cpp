@@ -9,7 +9,6 @@
 #include "agent/ax_tree_cache.hpp"
 #include "agent/ax_tree_endpoint.hpp"
 #include "agent/body_decoding.hpp"
-#include "agent/json_response.hpp"
 
 namespace pavo::agent {
 
@@ -107,9 +106,17 @@ boost::asio::awaitable<http::HTTPResponse> axFind(AXContext& context, AXQuery qu
         const CompiledQuery compiled(query);
         std::vector<const AXElementInfo*> matches;
         collectMatches(result.snapshot->root(), compiled, query.maxResults.value_or(kDefaultMaxResults), matches);
-        json body = {{"matches", json::array()}};
-        for (const AXElementInfo* match : matches) body["matches"].push_back(*match);
-        return jsonResponse(200, body);
+        std::string body = "{\"matches\":[";
+        for (std::size_t i = 0; i < matches.size(); ++i) {
+            if (i > 0) body += ',';
+            appendJson(body, *matches[i]);
+        }
+        body += "]}";
+        http::HTTPResponse response;
+        response.body = std::move(body);
+        response.headers["Content-Type"] = "application/json";
+        response.headers["Content-Length"] = std::to_string(response.body.size());
+        return response;
     });
 }
 

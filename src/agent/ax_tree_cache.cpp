@@ -4,8 +4,9 @@ namespace pavo::agent {
 
 const std::string& AXSnapshot::treeResponseBody() const {
     std::call_once(once_, [this] {
-        const nlohmann::json body = {{"tree", root_}};
-        body_ = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        body_ = "{\"tree\":";
+        appendJson(body_, root_);
+        body_ += '}';
     });
     return body_;
 }

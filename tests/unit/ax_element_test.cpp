@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+
 #include "agent/ax_element.hpp"
 
 namespace pavo::agent {
@@ -37,6 +39,24 @@ TEST(ElementInfo, AbsentFieldsAreOmittedNeverNull) {
     EXPECT_EQ(encoded["frame"], json({{"x", 1.0}, {"y", 2.5}, {"width", 3.0}, {"height", 4.0}}));
     EXPECT_EQ(encoded["enabled"], false);
     EXPECT_EQ(encoded.get<AXElementInfo>(), full);
+}
+
+TEST(ElementInfo, TheDirectWriterProducesTheSameDocumentAsTheJsonLibrary) {
+    AXElementInfo tricky{.id = "a", .role = "AXText\"Area\\", .label = std::string("tab\t nl\n nul\0 bell\x07", 18),
+                         .value = "caf\xC3\xA9 \xF0\x9F\x98\x80 bad\xFF", .identifier = "",
+                         .frame = AXFrame{-0.5, 1e21, 1.0 / 3.0, 120}, .focused = false};
+    tricky.children = std::vector<AXElementInfo>{AXElementInfo{.id = "b", .role = "Unknown"}, tricky};
+    std::string written;
+    appendJson(written, tricky);
+    const json expected = json::parse(json(tricky).dump(-1, ' ', false, json::error_handler_t::replace));
+    EXPECT_EQ(json::parse(written), expected) << written;
+    EXPECT_NE(written.find("\"height\":120.0"), std::string::npos) << "whole numbers stay floating point";
+    EXPECT_EQ(written.find("enabled"), std::string::npos);
+
+    AXElementInfo infinite{.id = "c", .role = "r", .frame = AXFrame{INFINITY, 0, 0, 0}};
+    written.clear();
+    appendJson(written, infinite);
+    EXPECT_TRUE(json::parse(written)["frame"]["x"].is_null());
 }
 
 TEST(ElementInfo, DecodingNeedsIdAndRole) {

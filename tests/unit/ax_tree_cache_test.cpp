@@ -90,7 +90,7 @@ TEST_F(TreeCache, ALaterStoreUnderTheSameKeyReplacesTheEntryAndItsTime) {
 TEST(Snapshot, SerialisesItsTreeOnceAsTheReplyBody) {
     AXSnapshot snapshot(AXElementInfo{.id = "0123456789abcdef", .role = "AXApplication", .label = "Mail"});
     const std::string& body = snapshot.treeResponseBody();
-    EXPECT_EQ(body, R"({"tree":{"id":"0123456789abcdef","label":"Mail","role":"AXApplication"}})");
+    EXPECT_EQ(body, R"({"tree":{"id":"0123456789abcdef","role":"AXApplication","label":"Mail"}})");
     EXPECT_EQ(&snapshot.treeResponseBody(), &body);
 }
 
