@@ -121,9 +121,19 @@ void appendJson(std::string& out, const AXElementInfo& element) {
     appendString(out, element.id);
     appendKey(out, "role");
     appendString(out, element.role);
-    if (element.label) appendKey(out, "label"), appendString(out, *element.label);
-    if (element.value) appendKey(out, "value"), appendString(out, *element.value);
-    if (element.identifier) appendKey(out, "identifier"), appendString(out, *element.identifier);
+    const auto optionalString = [&out](const char* key, const std::optional<std::string>& text) {
+        if (!text) return;
+        appendKey(out, key);
+        appendString(out, *text);
+    };
+    const auto optionalFlag = [&out](const char* key, const std::optional<bool>& flag) {
+        if (!flag) return;
+        appendKey(out, key);
+        out += *flag ? "true" : "false";
+    };
+    optionalString("label", element.label);
+    optionalString("value", element.value);
+    optionalString("identifier", element.identifier);
     if (element.frame) {
         appendKey(out, "frame");
         out += "{\"x\":";
@@ -136,8 +146,8 @@ void appendJson(std::string& out, const AXElementInfo& element) {
         appendNumber(out, element.frame->height);
         out += '}';
     }
-    if (element.enabled) appendKey(out, "enabled"), out += *element.enabled ? "true" : "false";
-    if (element.focused) appendKey(out, "focused"), out += *element.focused ? "true" : "false";
+    optionalFlag("enabled", element.enabled);
+    optionalFlag("focused", element.focused);
     if (element.children) {
         appendKey(out, "children");
         out += '[';

@@ -17,6 +17,12 @@ namespace pavo::agent {
 // The attribute when it can be read and has the wanted type (std::string or bool); no conversion.
 template <typename T>
 std::optional<T> getAttribute(platform::Accessibility& ax, const platform::AXElement& element, std::string_view name);
+template <>
+std::optional<std::string> getAttribute<std::string>(platform::Accessibility& ax, const platform::AXElement& element,
+                                                     std::string_view name);
+template <>
+std::optional<bool> getAttribute<bool>(platform::Accessibility& ax, const platform::AXElement& element,
+                                       std::string_view name);
 
 // At most 1000 children, in the application's order; absent when they cannot be read.
 std::optional<std::vector<platform::AXElement>> getChildren(platform::Accessibility& ax,

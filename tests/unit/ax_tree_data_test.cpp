@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
 #include <nlohmann/json.hpp>
+
+#include <thread>
 
 #include "agent/ax_context.hpp"
 #include "agent/ax_tree_cache.hpp"
@@ -106,6 +110,28 @@ TEST_F(TreeData, ErrorRepliesFollowTheFailure) {
               std::make_pair(500, json({{"error", "internal_error"}})));
     EXPECT_EQ(reply(std::make_exception_ptr(std::runtime_error("walk broke"))),
               std::make_pair(500, json({{"error", "internal_error"}, {"message", "walk broke"}})));
+}
+
+TEST_F(TreeData, DesktopWorkRunsOffTheCallersThreadAndResumesOnIt) {
+    boost::asio::io_context io;
+    std::thread::id workThread, resumedOn;
+    std::string failure;
+    boost::asio::co_spawn(
+        io,
+        [&]() -> boost::asio::awaitable<void> {
+            workThread = co_await onDesktop(desktop, [] { return std::this_thread::get_id(); });
+            resumedOn = std::this_thread::get_id();
+            try {
+                co_await onDesktop(desktop, []() -> int { throw std::runtime_error("desktop failed"); });
+            } catch (const std::runtime_error& error) {
+                failure = error.what();
+            }
+        },
+        boost::asio::detached);
+    io.run();
+    EXPECT_NE(workThread, std::this_thread::get_id());
+    EXPECT_EQ(resumedOn, std::this_thread::get_id());
+    EXPECT_EQ(failure, "desktop failed");
 }
 
 }  // namespace
