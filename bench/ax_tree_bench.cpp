@@ -50,7 +50,9 @@ platform::simulated::Scene largeScene() {
     return platform::simulated::parseScene(
         {{"frontmost", 500},
          {"applications",
-          {{{"pid", 500}, {"name", "Large"}, {"tree", {{"role", "AXApplication"}, {"title", "Large"}, {"children", {window}}}}}}}});
+          {{{"pid", 500},
+            {"name", "Large"},
+            {"tree", {{"role", "AXApplication"}, {"title", "Large"}, {"children", {window}}}}}}}});
 }
 
 struct Agent {
@@ -70,7 +72,8 @@ void BM_TreeMissBuildAndSerialise(benchmark::State& state) {
         bytes = result.snapshot->treeResponseBody().size();
         benchmark::DoNotOptimize(bytes);
     }
-    state.counters["requests/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["requests/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["body_bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_TreeMissBuildAndSerialise)->Unit(benchmark::kMillisecond);
@@ -133,7 +136,8 @@ void BM_TreeHitOverLoopback(benchmark::State& state) {
         if (cache != "HIT") state.SkipWithError("expected a cache hit");
         bytes = size;
     }
-    state.counters["requests/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["requests/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["body_bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_TreeHitOverLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -146,7 +150,8 @@ void BM_TreeMissOverLoopback(benchmark::State& state) {
         if (cache != "MISS") state.SkipWithError("expected a cache miss");
         benchmark::DoNotOptimize(size);
     }
-    state.counters["requests/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["requests/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_TreeMissOverLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 

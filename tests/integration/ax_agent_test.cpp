@@ -45,7 +45,8 @@ json defaultScene() {
                               {{"role", "AXTextField"}, {"value", "12345"}, {"identifier", "count"}},
                               {{"role", "AXTextField"}, {"value", "12a"}},
                               {{"role", "AXSlider"}, {"value", 5}}}}}}),
-              application(200, "Viewer", {{{"role", "AXWindow"}, {"title", "Photo"}, {"children", {button("Close")}}}})}}};
+              application(200, "Viewer",
+                          {{{"role", "AXWindow"}, {"title", "Photo"}, {"children", {button("Close")}}}})}}};
 }
 
 class AgentOnSimulatedDesktop : public ::testing::Test {
@@ -88,7 +89,9 @@ protected:
         const Reply reply = post("/ax/find", query);
         EXPECT_EQ(reply.status, 200) << reply.raw;
         std::vector<std::string> labels;
-        for (const auto& match : reply.body["matches"]) labels.push_back(match.value("label", match["role"].get<std::string>()));
+        for (const auto& match : reply.body["matches"]) {
+            labels.push_back(match.value("label", match["role"].get<std::string>()));
+        }
         return labels;
     }
 };

@@ -28,7 +28,8 @@ json app(std::int32_t pid, const std::string& name) {
 
 class TreeData : public ::testing::Test {
 protected:
-    SimulatedDesktop desktop{parseScene({{"frontmost", 1}, {"applications", {app(1, "One"), app(2, "Two"), app(3, "Three")}}})};
+    SimulatedDesktop desktop{
+        parseScene({{"frontmost", 1}, {"applications", {app(1, "One"), app(2, "Two"), app(3, "Three")}}})};
     AXTreeCache::TimePoint now{};
     AXTreeCache cache{[this] { return now; }};
     BatchManager batches;
