@@ -6,13 +6,18 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "agent/ax_context.hpp"
+#include "agent/ax_tree_cache.hpp"
+#include "agent/batch_manager.hpp"
 #include "agent/command_line.hpp"
+#include "agent/desktop_choice.hpp"
 #include "agent/http_server.hpp"
 #include "agent/routes.hpp"
 #include "common/files.hpp"
@@ -34,9 +39,14 @@ std::optional<std::string> environmentValue(const char* name) {
 }
 
 int serve(const agent::StartupSettings& settings, const std::string& token) {
+    // Declared so that the desktop's thread is joined before the state its work touches goes.
+    agent::AXTreeCache treeCache;
+    agent::BatchManager batches;
     boost::asio::io_context io(1);
+    const std::unique_ptr<platform::Desktop> desktop = agent::openDesktop(environmentValue);
+    agent::AXContext accessibility{*desktop, treeCache, batches};
     agent::HTTPServer server(token);
-    agent::registerRoutes(server);
+    agent::registerRoutes(server, agent::RouteContext{accessibility});
 
     std::optional<http::Listener> listener;
     try {
