@@ -13,7 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "agent/ax_context.hpp"
+#include "agent/ax_tree_cache.hpp"
+#include "agent/batch_manager.hpp"
 #include "agent/command_line.hpp"
+#include "agent/desktop_choice.hpp"
 #include "agent/http_server.hpp"
 #include "agent/overlay_client.hpp"
 #include "agent/routes.hpp"
@@ -36,12 +40,16 @@ std::optional<std::string> environmentValue(const char* name) {
 }
 
 int serve(const agent::StartupSettings& settings, const std::string& token) {
+    // Declared so that the desktop's thread is joined before the state its work touches goes.
+    agent::AXTreeCache treeCache;
+    agent::BatchManager batches;
     // Read once: an overlay that starts, moves or stops later is not noticed until the agent restarts.
     const std::shared_ptr<const agent::OverlayClient> overlay = agent::findOverlay(common::homeDirectory());
-
     boost::asio::io_context io(1);
+    const std::unique_ptr<platform::Desktop> desktop = agent::openDesktop(environmentValue);
+    agent::AXContext accessibility{*desktop, treeCache, batches};
     agent::HTTPServer server(token);
-    agent::registerRoutes(server, agent::RouteContext{overlay});
+    agent::registerRoutes(server, agent::RouteContext{accessibility, overlay});
 
     std::optional<http::Listener> listener;
     try {

@@ -6,9 +6,11 @@ namespace pavo::agent {
 
 class HTTPServer;
 class OverlayClient;
+struct AXContext;
 
-// What the routes' handlers hold on to for the life of the server.
+// What the handlers hold on to for the life of the server.
 struct RouteContext {
+    AXContext& accessibility;
     // The overlay found at start-up, or none: then the gated routes run without asking.
     std::shared_ptr<const OverlayClient> overlay;
 };

@@ -1,0 +1,54 @@
+#include "agent/ax_tree_cache.hpp"
+
+namespace pavo::agent {
+
+const std::string& AXSnapshot::treeResponseBody() const {
+    std::call_once(once_, [this] {
+        body_ = "{\"tree\":";
+        appendJson(body_, root_);
+        body_ += '}';
+    });
+    return body_;
+}
+
+AXTreeCache::AXTreeCache(Clock clock) : clock_(std::move(clock)) {}
+
+std::shared_ptr<const AXSnapshot> AXTreeCache::get(std::optional<std::int32_t> rootPid,
+                                                   std::optional<std::int32_t> frontmost) {
+    const std::int32_t key = rootPid.value_or(frontmost.value_or(0));
+    const TimePoint now = clock_();
+    std::lock_guard lock(mutex_);
+    if (lastFrontmostPid_ && frontmost != lastFrontmostPid_) cache_.clear();
+    lastFrontmostPid_ = frontmost;
+
+    auto it = cache_.find(key);
+    if (it == cache_.end()) return nullptr;
+    if (now - it->second.timestamp <= kTimeToLive) return it->second.snapshot;
+    cache_.erase(it);
+    return nullptr;
+}
+
+std::uint64_t AXTreeCache::generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
+}
+
+void AXTreeCache::store(std::int32_t key, std::shared_ptr<const AXSnapshot> snapshot, std::uint64_t generation) {
+    const TimePoint now = clock_();
+    std::lock_guard lock(mutex_);
+    if (generation != generation_) return;
+    cache_.insert_or_assign(key, Entry{std::move(snapshot), now});
+}
+
+void AXTreeCache::bump() {
+    std::lock_guard lock(mutex_);
+    cache_.clear();
+    ++generation_;
+}
+
+std::size_t AXTreeCache::size() const {
+    std::lock_guard lock(mutex_);
+    return cache_.size();
+}
+
+}  // namespace pavo::agent

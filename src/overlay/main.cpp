@@ -1,0 +1,60 @@
+// pavo-overlay: the operator's companion that draws what the agent does and owns consent.
+
+#include <QApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "overlay/command_line.hpp"
+#include "overlay/consent_manager.hpp"
+#include "overlay/controller.hpp"
+#include "overlay/socket_file.hpp"
+
+namespace {
+
+using namespace pavo::overlay;
+
+std::optional<std::string> environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+int runOverlay(int argc, char** argv, const CLIConfig& config) {
+    if (config.port != 0) publishOverlaySocketFile(config.port, config.token);
+    ConsentManager consentManager(config.consent);
+
+    QApplication application(argc, argv);
+    // An accessory application: no main window, so closing the last dialog must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    OverlayAppDelegate delegate(config, consentManager);
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const CLIConfig config = parseCLI(std::vector<std::string>(argv + 1, argv + argc), environmentValue);
+
+    if (config.shouldInstall) {
+        std::cout << "Failed to install LaunchAgent: installation is not available yet on this platform"
+                  << std::endl;
+        return 1;
+    }
+    if (config.token.empty()) {
+        std::cout << "Error: token required (--token or VEXLO_PAVO_OVERLAY_TOKEN)" << std::endl;
+        return 1;
+    }
+    if (!isUsablePort(config.port)) {
+        std::cout << "Error: --port must be between 0 and 65535 (got " << config.port << ")" << std::endl;
+        return 1;
+    }
+    return runOverlay(argc, argv, config);
+}

@@ -1,0 +1,25 @@
+#pragma once
+// One desktop: the ports the agent's handlers use and the single thread they must be called on.
+
+#include <boost/asio/any_io_executor.hpp>
+
+#include "platform/accessibility.hpp"
+#include "platform/input_events.hpp"
+#include "platform/workspace.hpp"
+
+namespace pavo::platform {
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    virtual Accessibility& accessibility() = 0;
+    virtual Workspace& workspace() = 0;
+    virtual InputEvents& input() = 0;
+
+    // Every call into the ports runs here: one thread owned by the desktop, never the I/O thread, since
+    // the calls block (a real accessibility walk takes milliseconds to seconds).
+    virtual boost::asio::any_io_executor executor() = 0;
+};
+
+}  // namespace pavo::platform
