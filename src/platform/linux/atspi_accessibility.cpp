@@ -156,6 +156,8 @@ public:
         dbus_message_unref(reply);
     }
 
+    // The signature was checked by the caller; types are still checked field by field, since libdbus
+    // aborts the process on a mismatched read.
     static void readItems(DBusMessage* reply, std::unordered_map<std::string, Item>& items) {
         DBusMessageIter top, array;
         dbus_message_iter_init(reply, &top);
@@ -163,21 +165,27 @@ public:
         for (; dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT; dbus_message_iter_next(&array)) {
             DBusMessageIter field, reference;
             dbus_message_iter_recurse(&array, &field);
-            dbus_message_iter_recurse(&field, &reference);  // (so) self
+            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_STRUCT) continue;
+            dbus_message_iter_recurse(&field, &reference);  // self: (bus name, path)
             dbus_message_iter_next(&reference);
+            if (dbus_message_iter_get_arg_type(&reference) != DBUS_TYPE_OBJECT_PATH) continue;
             const char* path = nullptr;
             dbus_message_iter_get_basic(&reference, &path);
-            for (int skip = 0; skip < 5; ++skip) dbus_message_iter_next(&field);  // app, parent, index, count, ifaces
+            // application, parent, index in parent, child count, interfaces
+            for (int skip = 0; skip < 6; ++skip) dbus_message_iter_next(&field);
+            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_STRING) continue;
             Item item;
             const char* name = nullptr;
             dbus_message_iter_get_basic(&field, &name);
             item.name = name ? name : "";
             dbus_message_iter_next(&field);
+            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_UINT32) continue;
             dbus_uint32_t role = 0;
             dbus_message_iter_get_basic(&field, &role);
             item.role = static_cast<AtspiRole>(role);
             dbus_message_iter_next(&field);  // description
             dbus_message_iter_next(&field);
+            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_ARRAY) continue;
             DBusMessageIter states;
             dbus_message_iter_recurse(&field, &states);
             for (unsigned word = 0; word < 2 && dbus_message_iter_get_arg_type(&states) == DBUS_TYPE_UINT32;
