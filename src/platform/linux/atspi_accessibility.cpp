@@ -19,10 +19,12 @@ namespace {
 
 // Long enough for a busy application to answer, short enough that a frozen one cannot stall the agent.
 constexpr int kCallTimeoutMs = 500;
-// The bulk item list of a large application is one bigger reply.
-constexpr int kBulkTimeoutMs = 1000;
-// A walk that outlives this reads element by element again rather than from an old item list.
-constexpr auto kItemListLifetime = std::chrono::seconds(2);
+// A failed call that took this long means the application did not answer at all.
+constexpr auto kUnanswered = std::chrono::milliseconds(kCallTimeoutMs * 8 / 10);
+// The item list is read once per walk; a walk that outlives this reads a fresh one.
+constexpr auto kItemListLifetime = std::chrono::seconds(1);
+// An element's own reads come one after another in a walk; someone polling one handle sees changes.
+constexpr auto kNodeMemoLifetime = std::chrono::milliseconds(200);
 
 std::string takeString(gchar* text) {
     if (!text) return {};
@@ -50,6 +52,9 @@ struct Item {
 struct Application {
     std::int32_t pid = 0;
     std::string busName;
+    // Once the application has let one call time out, the rest of the request asks it nothing more:
+    // a frozen application would otherwise cost a timeout per attribute of every element.
+    bool unresponsive = false;
     bool itemsFetched = false;
     std::uint64_t itemsGeneration = 0;
     std::chrono::steady_clock::time_point itemsTime;
@@ -78,6 +83,7 @@ public:
         AtspiAccessible* object = nullptr;
         std::shared_ptr<Application> application;
         std::uint64_t generation = 0;
+        std::chrono::steady_clock::time_point memoTime;
         std::optional<Basics> basics;
         std::optional<std::optional<Frame>> frame;
     };
@@ -89,7 +95,7 @@ public:
     std::map<std::string, std::int32_t> pidsByBusName;
 
     AXElement wrap(AtspiAccessible* object, std::shared_ptr<Application> application) {
-        auto* node = new Node{object, std::move(application), 0, std::nullopt, std::nullopt};
+        auto* node = new Node{object, std::move(application), 0, {}, std::nullopt, std::nullopt};
         // The last holder may be any thread; the release itself must happen on the desktop thread.
         std::weak_ptr<DesktopThread> thread = thread_;
         return AXElement(std::shared_ptr<void>(node, [thread](void* raw) {
@@ -110,9 +116,11 @@ public:
     static Node* node(const AXElement& element) { return static_cast<Node*>(element.reference().get()); }
 
     void fresh(Node& n) {
-        const std::uint64_t now = generation.load();
-        if (n.generation == now) return;
-        n.generation = now;
+        const std::uint64_t current = generation.load();
+        const auto now = std::chrono::steady_clock::now();
+        if (n.generation == current && now - n.memoTime < kNodeMemoLifetime) return;
+        n.generation = current;
+        n.memoTime = now;
         n.basics.reset();
         n.frame.reset();
     }
@@ -144,10 +152,12 @@ public:
         if (!call) return;
         DBusError error;
         dbus_error_init(&error);
-        DBusMessage* reply = dbus_connection_send_with_reply_and_block(app->bus, call, kBulkTimeoutMs, &error);
+        const auto start = std::chrono::steady_clock::now();
+        DBusMessage* reply = dbus_connection_send_with_reply_and_block(app->bus, call, kCallTimeoutMs, &error);
         dbus_message_unref(call);
         if (!reply) {
             dbus_error_free(&error);
+            if (std::chrono::steady_clock::now() - start >= kUnanswered) application.unresponsive = true;
             return;
         }
         if (std::string_view(dbus_message_get_signature(reply)) == "a((so)(so)(so)iiassusau)") {
@@ -212,6 +222,11 @@ public:
         fresh(n);
         if (n.basics) return *n.basics;
         Basics b;
+        if (n.application && n.application->unresponsive) {
+            n.basics = std::move(b);
+            return *n.basics;
+        }
+        const auto start = std::chrono::steady_clock::now();
         if (const Item* item = listedItem(n)) {
             b.roleName = takeString(atspi_role_get_name(item->role));
             b.name = item->name;
@@ -228,6 +243,9 @@ public:
                     g_array_free(states, TRUE);
                 }
                 g_object_unref(set);
+            }
+            if (b.roleName.empty() && n.application && std::chrono::steady_clock::now() - start >= kUnanswered) {
+                n.application->unresponsive = true;
             }
         }
         n.basics = std::move(b);
@@ -427,6 +445,7 @@ std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& 
             return text;
         }
         if (name == "AXIdentifier") {
+            if (n->application && n->application->unresponsive) return std::nullopt;
             GError* error = nullptr;
             std::string id = takeString(atspi_accessible_get_accessible_id(n->object, &error));
             if (!succeeded(error) || id.empty()) return std::nullopt;
@@ -472,6 +491,7 @@ std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXEleme
     Node* n = State::node(element);
     if (!n) return std::nullopt;
     return thread_->run([this, n, limit]() -> std::optional<std::vector<AXElement>> {
+        if (n->application && n->application->unresponsive) return std::nullopt;
         auto objects = state_->childObjects(n->object, std::min(limit, kMaxChildren));
         if (!objects) return std::nullopt;
         std::vector<AXElement> out;
@@ -527,6 +547,8 @@ bool AtspiAccessibility::setAttribute(const AXElement& element, std::string_view
         return succeeded(error) && done;
     });
 }
+
+void AtspiAccessibility::screenChanged() { state_->changed(); }
 
 std::optional<std::int32_t> AtspiAccessibility::activeToplevelPid() {
     return thread_->run([this]() -> std::optional<std::int32_t> {

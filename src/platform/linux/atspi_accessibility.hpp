@@ -32,6 +32,9 @@ public:
     bool performAction(const AXElement& element, std::string_view action) override;
     bool setAttribute(const AXElement& element, std::string_view name, const AXAttributeValue& value) override;
 
+    // Input was posted: whatever was read before may have changed. Safe from any thread.
+    void screenChanged();
+
     // The pid of the application whose toplevel window is active, as AT-SPI sees it.
     std::optional<std::int32_t> activeToplevelPid();
 

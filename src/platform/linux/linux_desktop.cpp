@@ -27,7 +27,9 @@ public:
                   return input->scrollWheel(at, direction);
               })),
           workspace_(std::make_unique<X11Workspace>(
-              [ax = accessibility_.get()] { return ax->activeToplevelPid(); })) {}
+              [ax = accessibility_.get()] { return ax->activeToplevelPid(); })) {
+        input_->setPostedObserver([ax = accessibility_.get()] { ax->screenChanged(); });
+    }
 
     ~LinuxDesktop() override {
         // The accessibility part releases its objects on the thread, so it goes before the thread ends.

@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <gio/gdesktopappinfo.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -221,11 +222,17 @@ std::optional<RunningApplication> X11Workspace::runningApplication(std::string_v
 
 bool X11Workspace::activate(std::int32_t pid) {
     std::lock_guard lock(mutex_);
-    if (!connection_) return false;
+    if (!connection_ || pid <= 0) return false;
     Connection& c = *connection_;
+    // A window that was just mapped may not be managed yet, so its listing is waited for too.
+    const auto deadline = std::chrono::steady_clock::now() + kActivationWait;
     std::optional<unsigned long> target;
-    for (const ClientWindow& window : clientWindowsLocked()) {
-        if (window.pid == pid) target = window.window;  // the last listed is the most recently mapped
+    while (true) {
+        for (const ClientWindow& window : clientWindowsLocked()) {
+            if (window.pid == pid) target = window.window;  // the last listed is the most recently mapped
+        }
+        if (target || std::chrono::steady_clock::now() >= deadline || ::kill(pid, 0) != 0) break;
+        std::this_thread::sleep_for(kPoll);
     }
     if (!target) return false;
     XEvent event{};
@@ -237,7 +244,6 @@ bool X11Workspace::activate(std::int32_t pid) {
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(c.display, c.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XSync(c.display, False);
-    const auto deadline = std::chrono::steady_clock::now() + kActivationWait;
     while (std::chrono::steady_clock::now() < deadline) {
         if (activePidLocked() == pid) return true;
         std::this_thread::sleep_for(kPoll);

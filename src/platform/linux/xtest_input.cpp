@@ -125,6 +125,7 @@ bool XTestInput::postMouseEvent(const MouseEvent& event) {
     Display* d = connection_->display;
     const int x = static_cast<int>(std::lround(event.x));
     const int y = static_cast<int>(std::lround(event.y));
+    if (posted_) posted_();
     XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
     // The handlers number buttons from 0 = left; X numbers left 1, middle 2, right 3.
     const unsigned button = event.button == 0 ? 1 : event.button == 1 ? 3 : event.button == 2 ? 2 : event.button + 1;
@@ -138,6 +139,7 @@ bool XTestInput::postKeyEvent(const KeyEvent& event) {
     std::lock_guard lock(mutex_);
     if (!connection_) return false;
     Display* d = connection_->display;
+    if (posted_) posted_();
     if (!event.text.empty()) {
         // The handlers send a down and an up event carrying the same text: type it once.
         return event.keyDown ? connection_->typeText(event.text) : true;
@@ -165,6 +167,7 @@ bool XTestInput::scrollWheel(AXPoint at, WheelDirection direction) {
     std::lock_guard lock(mutex_);
     if (!connection_ || !std::isfinite(at.x) || !std::isfinite(at.y)) return false;
     Display* d = connection_->display;
+    if (posted_) posted_();
     XTestFakeMotionEvent(d, -1, static_cast<int>(std::lround(at.x)), static_cast<int>(std::lround(at.y)), CurrentTime);
     const unsigned button = direction == WheelDirection::up     ? 4
                             : direction == WheelDirection::down ? 5

@@ -1,6 +1,7 @@
 #pragma once
 // Synthetic input through the XTest extension, on a display connection of its own.
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -21,11 +22,15 @@ public:
     bool postKeyEvent(const KeyEvent& event) override;
     bool scrollWheel(AXPoint at, WheelDirection direction);
 
+    // Called after every posted event.
+    void setPostedObserver(std::function<void()> observer) { posted_ = std::move(observer); }
+
     struct Connection;
 
 private:
     std::mutex mutex_;
     std::unique_ptr<Connection> connection_;
+    std::function<void()> posted_;
 };
 
 }  // namespace pavo::platform::linux_desktop
