@@ -23,8 +23,9 @@ constexpr int kCallTimeoutMs = 500;
 constexpr auto kUnanswered = std::chrono::milliseconds(kCallTimeoutMs * 8 / 10);
 // The item list is read once per walk; a walk that outlives this reads a fresh one.
 constexpr auto kItemListLifetime = std::chrono::seconds(1);
-// An element's own reads come one after another in a walk; someone polling one handle sees changes.
-constexpr auto kNodeMemoLifetime = std::chrono::milliseconds(200);
+// What was read of an element (also ahead of the walk reaching it) is used for this long; someone
+// polling one handle still sees changes, and any action or posted input forgets it at once.
+constexpr auto kNodeMemoLifetime = std::chrono::seconds(1);
 
 std::string takeString(gchar* text) {
     if (!text) return {};
@@ -44,6 +45,7 @@ std::uint64_t stateBit(AtspiStateType state) { return std::uint64_t{1} << static
 // What one bulk reply tells about an element: enough for role, title and flags without further calls.
 struct Item {
     AtspiRole role = ATSPI_ROLE_INVALID;
+    std::int32_t childCount = -1;
     std::string name;
     std::uint64_t states = 0;
 };
@@ -65,6 +67,7 @@ struct Basics {
     std::string roleName;
     std::string name;
     std::uint64_t states = 0;
+    std::int32_t childCount = -1;  // known only from the item list
 };
 
 struct Frame {
@@ -86,6 +89,7 @@ public:
         std::chrono::steady_clock::time_point memoTime;
         std::optional<Basics> basics;
         std::optional<std::optional<Frame>> frame;
+        std::optional<std::string> identifier;  // "" when the application sets none
     };
 
     bool initialised = false;
@@ -95,7 +99,7 @@ public:
     std::map<std::string, std::int32_t> pidsByBusName;
 
     AXElement wrap(AtspiAccessible* object, std::shared_ptr<Application> application) {
-        auto* node = new Node{object, std::move(application), 0, {}, std::nullopt, std::nullopt};
+        auto* node = new Node{object, std::move(application), 0, {}, std::nullopt, std::nullopt, std::nullopt};
         // The last holder may be any thread; the release itself must happen on the desktop thread.
         std::weak_ptr<DesktopThread> thread = thread_;
         return AXElement(std::shared_ptr<void>(node, [thread](void* raw) {
@@ -123,6 +127,7 @@ public:
         n.memoTime = now;
         n.basics.reset();
         n.frame.reset();
+        n.identifier.reset();
     }
 
     std::int32_t pidOf(AtspiAccessible* object) {
@@ -181,10 +186,16 @@ public:
             if (dbus_message_iter_get_arg_type(&reference) != DBUS_TYPE_OBJECT_PATH) continue;
             const char* path = nullptr;
             dbus_message_iter_get_basic(&reference, &path);
-            // application, parent, index in parent, child count, interfaces
-            for (int skip = 0; skip < 6; ++skip) dbus_message_iter_next(&field);
-            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_STRING) continue;
+            // application, parent, index in parent, then the child count
+            for (int skip = 0; skip < 4; ++skip) dbus_message_iter_next(&field);
+            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_INT32) continue;
             Item item;
+            dbus_int32_t childCount = -1;
+            dbus_message_iter_get_basic(&field, &childCount);
+            item.childCount = childCount;
+            dbus_message_iter_next(&field);  // interfaces
+            dbus_message_iter_next(&field);
+            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_STRING) continue;
             const char* name = nullptr;
             dbus_message_iter_get_basic(&field, &name);
             item.name = name ? name : "";
@@ -231,6 +242,7 @@ public:
             b.roleName = takeString(atspi_role_get_name(item->role));
             b.name = item->name;
             b.states = item->states;
+            b.childCount = item->childCount;
         } else {
             GError* error = nullptr;
             const AtspiRole role = atspi_accessible_get_role(n.object, &error);
@@ -261,15 +273,108 @@ public:
         if (b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING))) {
             GError* error = nullptr;
             AtspiRect* rect = atspi_component_get_extents(ATSPI_COMPONENT(n.object), ATSPI_COORD_TYPE_SCREEN, &error);
-            if (succeeded(error) && rect && rect->x != INT_MIN && rect->y != INT_MIN && rect->width >= 0 &&
-                rect->height >= 0) {
-                result = Frame{{static_cast<double>(rect->x), static_cast<double>(rect->y)},
-                               {static_cast<double>(rect->width), static_cast<double>(rect->height)}};
-            }
+            if (succeeded(error) && rect) result = onScreenFrame(rect->x, rect->y, rect->width, rect->height);
             if (rect) g_free(rect);
         }
         n.frame = result;
         return *n.frame;
+    }
+
+    // Reads the accessible id and the on-screen extents of a whole row of siblings with every request
+    // sent before any reply is awaited, so the row costs about one round trip instead of two per element.
+    // Whatever does not come back is read one by one later, as without this.
+    void readAhead(const std::vector<Node*>& row) {
+        if (row.empty() || !row.front()->application || row.front()->application->unresponsive) return;
+        AtspiApplication* app = row.front()->object->parent.app;
+        if (!app || !app->bus || !app->bus_name) return;
+        struct Pending {
+            Node* node;
+            DBusPendingCall* call;
+            bool extents;
+        };
+        std::vector<Pending> pending;
+        auto send = [&](Node* n, DBusMessage* message, bool extents) {
+            if (!message) return;
+            DBusPendingCall* call = nullptr;
+            if (dbus_connection_send_with_reply(app->bus, message, &call, kCallTimeoutMs) && call) {
+                pending.push_back({n, call, extents});
+            }
+            dbus_message_unref(message);
+        };
+        const char* accessibleInterface = "org.a11y.atspi.Accessible";
+        const char* idProperty = "AccessibleId";
+        const dbus_uint32_t screen = ATSPI_COORD_TYPE_SCREEN;
+        for (Node* n : row) {
+            const char* path = n->object->parent.path;
+            if (!path) continue;
+            const Basics& b = basics(*n);
+            DBusMessage* id = dbus_message_new_method_call(app->bus_name, path, "org.freedesktop.DBus.Properties", "Get");
+            if (id) dbus_message_append_args(id, DBUS_TYPE_STRING, &accessibleInterface, DBUS_TYPE_STRING, &idProperty,
+                                             DBUS_TYPE_INVALID);
+            send(n, id, false);
+            if (b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING))) {
+                DBusMessage* extents = dbus_message_new_method_call(app->bus_name, path, "org.a11y.atspi.Component",
+                                                                    "GetExtents");
+                if (extents) dbus_message_append_args(extents, DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
+                send(n, extents, true);
+            }
+        }
+        dbus_connection_flush(app->bus);
+        for (const Pending& p : pending) {
+            dbus_pending_call_block(p.call);
+            DBusMessage* reply = dbus_pending_call_steal_reply(p.call);
+            dbus_pending_call_unref(p.call);
+            if (!reply) continue;
+            if (dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN) {
+                if (p.extents) {
+                    readExtents(reply, *p.node);
+                } else {
+                    readIdentifier(reply, *p.node);
+                }
+            }
+            dbus_message_unref(reply);
+        }
+    }
+
+    static void readIdentifier(DBusMessage* reply, Node& n) {
+        DBusMessageIter top, variant;
+        if (!dbus_message_iter_init(reply, &top) || dbus_message_iter_get_arg_type(&top) != DBUS_TYPE_VARIANT) return;
+        dbus_message_iter_recurse(&top, &variant);
+        if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_STRING) return;
+        const char* id = nullptr;
+        dbus_message_iter_get_basic(&variant, &id);
+        n.identifier = id ? id : "";
+    }
+
+    static void readExtents(DBusMessage* reply, Node& n) {
+        DBusMessageIter top, rect;
+        if (!dbus_message_iter_init(reply, &top) || dbus_message_iter_get_arg_type(&top) != DBUS_TYPE_STRUCT) return;
+        dbus_message_iter_recurse(&top, &rect);
+        std::array<dbus_int32_t, 4> values{};
+        for (auto& value : values) {
+            if (dbus_message_iter_get_arg_type(&rect) != DBUS_TYPE_INT32) return;
+            dbus_message_iter_get_basic(&rect, &value);
+            dbus_message_iter_next(&rect);
+        }
+        n.frame = onScreenFrame(values[0], values[1], values[2], values[3]);
+    }
+
+    static std::optional<Frame> onScreenFrame(int x, int y, int width, int height) {
+        if (x == INT_MIN || y == INT_MIN || width < 0 || height < 0) return std::nullopt;
+        return Frame{{static_cast<double>(x), static_cast<double>(y)},
+                     {static_cast<double>(width), static_cast<double>(height)}};
+    }
+
+    std::optional<std::string> identifier(Node& n) {
+        fresh(n);
+        if (!n.identifier) {
+            if (n.application && n.application->unresponsive) return std::nullopt;
+            GError* error = nullptr;
+            std::string id = takeString(atspi_accessible_get_accessible_id(n.object, &error));
+            if (!succeeded(error)) return std::nullopt;
+            n.identifier = std::move(id);
+        }
+        return n.identifier;
     }
 
     std::optional<std::vector<AtspiAccessible*>> childObjects(AtspiAccessible* object, std::size_t limit) {
@@ -445,10 +550,8 @@ std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& 
             return text;
         }
         if (name == "AXIdentifier") {
-            if (n->application && n->application->unresponsive) return std::nullopt;
-            GError* error = nullptr;
-            std::string id = takeString(atspi_accessible_get_accessible_id(n->object, &error));
-            if (!succeeded(error) || id.empty()) return std::nullopt;
+            auto id = state_->identifier(*n);
+            if (!id || id->empty()) return std::nullopt;
             return id;
         }
         return std::nullopt;
@@ -492,11 +595,19 @@ std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXEleme
     if (!n) return std::nullopt;
     return thread_->run([this, n, limit]() -> std::optional<std::vector<AXElement>> {
         if (n->application && n->application->unresponsive) return std::nullopt;
+        // A leaf, as the item list read for this walk says, needs no call.
+        if (state_->basics(*n).childCount == 0) return std::vector<AXElement>{};
         auto objects = state_->childObjects(n->object, std::min(limit, kMaxChildren));
         if (!objects) return std::nullopt;
         std::vector<AXElement> out;
+        std::vector<State::Node*> row;
         out.reserve(objects->size());
-        for (AtspiAccessible* child : *objects) out.push_back(state_->wrap(child, n->application));
+        for (AtspiAccessible* child : *objects) {
+            out.push_back(state_->wrap(child, n->application));
+            row.push_back(State::node(out.back()));
+        }
+        // Whoever asks for children nearly always reads them next.
+        state_->readAhead(row);
         return out;
     });
 }

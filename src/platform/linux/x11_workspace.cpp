@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -196,7 +197,10 @@ std::vector<ClientWindow> X11Workspace::clientWindowsLocked() {
     // The window manager's list holds only managed windows, never a client's unmapped leader window,
     // which cannot be activated.
     for (unsigned long window : connection_->windowList(connection_->root, connection_->clientList)) {
-        out.push_back(connection_->describe(window));
+        ClientWindow client = connection_->describe(window);
+        // The window of a process that just ended can outlive it in the list for a moment.
+        if (client.pid > 0 && ::kill(client.pid, 0) != 0 && errno == ESRCH) continue;
+        out.push_back(std::move(client));
     }
     return out;
 }

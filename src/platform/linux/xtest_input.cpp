@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -17,10 +19,10 @@ namespace pavo::platform::linux_desktop {
 
 namespace {
 
-// A character typed through a borrowed keycode is lost when the keycode is unbound before the
-// application has translated the key; measured safe from 5 ms, seen failing again near 30 ms with some
-// characters, so this leaves a wide margin.
-constexpr auto kRemapSettle = std::chrono::milliseconds(60);
+// A character typed through a borrowed keycode is lost when that keycode is bound to something else
+// before the application has translated the key (it reads the new mapping first). So a binding stays
+// until its keycode is needed again, and a keycode used this recently is not rebound before then.
+constexpr auto kRebindAfter = std::chrono::milliseconds(250);
 constexpr int kWheelClicks = 3;
 
 }  // namespace
@@ -30,7 +32,9 @@ struct XTestInput::Connection {
     std::vector<KeyCode> scratch;  // keycodes with no symbol at all, free to borrow
 
     ~Connection() {
-        if (display) XCloseDisplay(display);
+        if (!display) return;
+        releaseBorrowed();
+        XCloseDisplay(display);
     }
 
     void findScratchKeycodes() {
@@ -64,16 +68,24 @@ struct XTestInput::Connection {
         XChangeKeyboardMapping(display, code, 2, syms, 1);
     }
 
+    // A keycode that types `keysym` without shift, borrowing a spare one when the keymap has none.
+    std::optional<KeyCode> borrow(KeySym keysym) {
+        if (auto it = borrowed.find(keysym); it != borrowed.end()) return it->second;
+        if (scratch.empty()) return std::nullopt;
+        KeyCode code = scratch.front();
+        for (KeyCode candidate : scratch) {
+            if (lastUse[candidate] < lastUse[code]) code = candidate;
+        }
+        const auto since = std::chrono::steady_clock::now() - lastUse[code];
+        if (since < kRebindAfter) std::this_thread::sleep_for(kRebindAfter - since);
+        std::erase_if(borrowed, [code](const auto& entry) { return entry.second == code; });
+        bind(code, keysym);
+        XSync(display, False);
+        borrowed[keysym] = code;
+        return code;
+    }
+
     bool typeText(const std::u16string& text) {
-        std::map<KeySym, KeyCode> borrowed;
-        auto release = [&] {
-            if (borrowed.empty()) return;
-            XSync(display, False);
-            std::this_thread::sleep_for(kRemapSettle);
-            for (const auto& [keysym, code] : borrowed) bind(code, NoSymbol);
-            XSync(display, False);
-            borrowed.clear();
-        };
         for (char32_t cp : codePoints(text)) {
             const KeySym keysym = keysymForCodePoint(cp);
             const KeyCode code = XKeysymToKeycode(display, keysym);
@@ -87,21 +99,28 @@ struct XTestInput::Connection {
                     continue;
                 }
             }
-            auto it = borrowed.find(keysym);
-            if (it == borrowed.end()) {
-                if (scratch.empty()) return false;
-                if (borrowed.size() == scratch.size()) release();
-                const KeyCode free = scratch[borrowed.size()];
-                bind(free, keysym);
-                XSync(display, False);
-                it = borrowed.emplace(keysym, free).first;
-            }
-            tap(it->second, false);
+            const auto spare = borrow(keysym);
+            if (!spare) return false;
+            tap(*spare, false);
+            lastUse[*spare] = std::chrono::steady_clock::now();
         }
-        release();
         XSync(display, False);
         return true;
     }
+
+    void releaseBorrowed() {
+        if (borrowed.empty()) return;
+        const auto now = std::chrono::steady_clock::now();
+        auto latest = now - kRebindAfter;
+        for (const auto& [code, time] : lastUse) latest = std::max(latest, time);
+        if (now - latest < kRebindAfter) std::this_thread::sleep_for(kRebindAfter - (now - latest));
+        for (const auto& [keysym, code] : borrowed) bind(code, NoSymbol);
+        XSync(display, False);
+        borrowed.clear();
+    }
+
+    std::map<KeySym, KeyCode> borrowed;
+    std::map<KeyCode, std::chrono::steady_clock::time_point> lastUse;
 };
 
 XTestInput::XTestInput() {
