@@ -7,14 +7,18 @@
 #include <string>
 
 #include "platform/desktop.hpp"
+#include "platform/permissions.hpp"
 
 namespace pavo::agent {
 
 using EnvironmentLookup = std::function<std::optional<std::string>(const char*)>;
 
 // VEXLO_PAVO_DESKTOP "simulated": the scene file named by VEXLO_PAVO_DESKTOP_SCENE (and, when set, a journal
-// of everything done to it in VEXLO_PAVO_DESKTOP_JOURNAL). "linux" or unset: the system's desktop, which
-// for now grants no accessibility. Throws std::runtime_error for any other value or an unusable scene.
+// of everything done to it in VEXLO_PAVO_DESKTOP_JOURNAL). "linux" or unset: the real desktop (AT-SPI, X11).
+// Throws std::runtime_error for any other value or an unusable scene.
 std::unique_ptr<platform::Desktop> openDesktop(const EnvironmentLookup& getenv);
+
+// What the chosen desktop grants, for the `permissions` command.
+platform::PermissionState checkPermissions(const EnvironmentLookup& getenv);
 
 }  // namespace pavo::agent

@@ -20,6 +20,7 @@
 #include "agent/desktop_choice.hpp"
 #include "agent/http_server.hpp"
 #include "agent/overlay_client.hpp"
+#include "agent/permission_check.hpp"
 #include "agent/routes.hpp"
 #include "common/files.hpp"
 #include "http/server.hpp"
@@ -78,7 +79,7 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     return 0;
 }
 
-int run(const std::vector<std::string>& arguments) {
+int run(const std::string& program, const std::vector<std::string>& arguments) {
     const agent::AgentDefaults defaults =
         agent::defaultsFromEnvironment(environmentValue, common::homeDirectory());
     const agent::ParsedCommandLine parsed = agent::parseCommandLine(arguments, defaults);
@@ -93,7 +94,12 @@ int run(const std::vector<std::string>& arguments) {
         throw std::runtime_error("install is not available yet on this platform");
     }
     if (settings.command == "permissions") {
-        throw std::runtime_error("permissions is not available yet on this platform");
+        // Linux shows no permission prompt, so the prompt setting changes nothing here.
+        const auto report = agent::permissionReport(
+            common::runningExecutablePath().value_or(program.empty() ? "unknown" : program),
+            agent::checkPermissions(environmentValue));
+        printLines(report.lines);
+        return report.granted ? 0 : 3;
     }
 
     const std::string token = agent::resolveToken(settings, common::readFile);
@@ -112,7 +118,7 @@ int run(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
+        return run(argc > 0 ? argv[0] : "", std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& error) {
         std::cout << "Fatal error: " << error.what() << std::endl;
         return 1;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 
@@ -43,6 +44,13 @@ std::string homeDirectory() {
     }
     while (home.size() > 1 && home.back() == '/') home.pop_back();
     return home;
+}
+
+std::optional<std::string> runningExecutablePath() {
+    std::array<char, 4096> path{};
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (length <= 0) return std::nullopt;
+    return std::string(path.data(), static_cast<std::size_t>(length));
 }
 
 }  // namespace pavo::common

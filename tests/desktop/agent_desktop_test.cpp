@@ -1,0 +1,160 @@
+// pavo-agent over HTTP on the real desktop: trees, ids, the tree cache, search, a frozen application and
+// the permission check.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <nlohmann/json.hpp>
+
+#include "agent/ax_element.hpp"
+#include "tcp_client.hpp"
+#include "virtual_desktop.hpp"
+
+namespace pavo::testing {
+namespace {
+
+using nlohmann::json;
+
+const std::string kAgent = PAVO_AGENT_BINARY;
+const std::string kToken = "desktop-test-token";
+
+class AgentOnDesktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        agent = std::make_unique<ChildProcess>(kAgent, std::vector<std::string>{"--port", "0", "--token", kToken},
+                                               desktopEnvironment());
+        auto line = agent->waitForLine("Server listening on 127.0.0.1:");
+        ASSERT_TRUE(line) << agent->output();
+        port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+    }
+
+    std::string post(const std::string& path, const json& body) {
+        return request(port, "POST", path, body.dump(), "x-pavo-token: " + kToken + "\r\n");
+    }
+
+    json tree(std::optional<int> pid, std::string* cache = nullptr) {
+        const std::string response = post("/ax/tree", pid ? json{{"root_pid", *pid}} : json::object());
+        EXPECT_EQ(statusOf(response), 200) << response;
+        if (cache) *cache = headerOf(response, "X-Pavo-Cache").value_or("");
+        return json::parse(bodyOf(response)).at("tree");
+    }
+
+    std::unique_ptr<ChildProcess> agent;
+    std::uint16_t port = 0;
+};
+
+void forEach(const json& element, const std::string& path, const std::function<void(const json&, const std::string&)>& f) {
+    f(element, path);
+    if (!element.contains("children")) return;
+    for (std::size_t i = 0; i < element["children"].size(); ++i) forEach(element["children"][i], path + "/" + std::to_string(i), f);
+}
+
+TEST_F(AgentOnDesktop, AZenityEntryTreeShowsItsWindowFieldAndButtonsWithRecomputableIdsAndIsCached) {
+    auto zenity = startApplication("zenity", {"--entry", "--text=Name?"});
+    std::string cache;
+    const json root = tree(zenity->pid(), &cache);
+    EXPECT_EQ(cache, "MISS");
+    EXPECT_EQ(root["role"], "AXApplication");
+    ASSERT_FALSE(root["children"].empty());
+    EXPECT_EQ(root["children"][0]["role"], "AXWindow");
+
+    std::map<std::string, json> byKind;
+    forEach(root, "0", [&](const json& e, const std::string& path) {
+        const std::string role = e["role"];
+        EXPECT_EQ(e["id"], agent::elementId(zenity->pid(), role, e.value("identifier", ""), e.value("label", ""), path))
+            << path;
+        if (role == "AXTextField") byKind["field"] = e;
+        if (role == "AXButton") byKind[e.value("label", "")] = e;
+    });
+    for (const char* kind : {"field", "OK", "Cancel"}) {
+        ASSERT_TRUE(byKind.count(kind)) << kind;
+        const json& frame = byKind[kind]["frame"];
+        EXPECT_GT(frame["width"].get<double>(), 0) << kind;
+        EXPECT_GT(frame["x"].get<double>(), 0) << kind;
+        EXPECT_LT(frame["x"].get<double>() + frame["width"].get<double>(), 1600) << kind;
+        EXPECT_LT(frame["y"].get<double>() + frame["height"].get<double>(), 1000) << kind;
+    }
+    EXPECT_EQ(byKind["field"]["value"], "");
+
+    const json again = tree(zenity->pid(), &cache);
+    EXPECT_EQ(cache, "HIT");
+    EXPECT_EQ(again, root);
+}
+
+TEST_F(AgentOnDesktop, FindSearchesTheWidgetFactoryByRoleAndByValuePattern) {
+    auto factory = startApplication("gtk3-widget-factory", {});
+    ASSERT_TRUE(linuxDesktop().workspace().activate(factory->pid()));
+    // Give one field a value nothing else in the factory has.
+    platform::Accessibility& ax = linuxDesktop().accessibility();
+    auto field = findElement(ax, ax.applicationElement(factory->pid()), [&](const platform::AXElement& e) {
+        return hasRole(ax, e, "AXTextField") && ax.setAttribute(e, "AXValue", std::string("needle-4711"));
+    });
+    ASSERT_TRUE(field);
+
+    const std::string byRole = post("/ax/find", {{"role", "AXCheckBox"}, {"maxResults", 100}});
+    ASSERT_EQ(statusOf(byRole), 200) << byRole;
+    const json checkBoxes = json::parse(bodyOf(byRole))["matches"];
+    EXPECT_GE(checkBoxes.size(), 5u);
+    for (const auto& match : checkBoxes) EXPECT_EQ(match["role"], "AXCheckBox");
+
+    const std::string byValue = post("/ax/find", {{"valueRegex", "needle-\\d+"}});
+    ASSERT_EQ(statusOf(byValue), 200) << byValue;
+    const json needles = json::parse(bodyOf(byValue))["matches"];
+    ASSERT_EQ(needles.size(), 1u) << needles.dump();
+    EXPECT_EQ(needles[0]["value"], "needle-4711");
+    EXPECT_EQ(needles[0]["role"], "AXTextField");
+}
+
+TEST_F(AgentOnDesktop, AFrontmostSwitchFlushesTheTreeCache) {
+    auto factory = startApplication("gtk3-widget-factory", {});
+    auto zenity = startApplication("zenity", {"--info", "--text=switch"});
+    platform::Workspace& workspace = linuxDesktop().workspace();
+    ASSERT_TRUE(workspace.activate(factory->pid()));
+
+    std::string cache;
+    EXPECT_EQ(tree(std::nullopt, &cache)["label"], "gtk3-widget-factory");
+    EXPECT_EQ(cache, "MISS");
+    tree(std::nullopt, &cache);
+    EXPECT_EQ(cache, "HIT");
+
+    ASSERT_TRUE(workspace.activate(zenity->pid()));
+    EXPECT_EQ(tree(std::nullopt, &cache)["label"], "zenity");
+    EXPECT_EQ(cache, "MISS");
+}
+
+TEST_F(AgentOnDesktop, AFrozenApplicationStallsNeitherHealthNorAnotherApplicationsTree) {
+    auto factory = startApplication("gtk3-widget-factory", {});
+    auto zenity = startApplication("zenity", {"--entry"});
+    factory->signal(SIGSTOP);
+    // Each request below is given five seconds, which only a hang would exceed.
+    const std::string frozen = post("/ax/tree", {{"root_pid", factory->pid()}});
+    EXPECT_NE(statusOf(frozen), 0) << "no reply about the frozen application";
+    EXPECT_EQ(statusOf(request(port, "GET", "/health")), 200);
+    const json other = tree(zenity->pid());
+    EXPECT_EQ(other["label"], "zenity");
+    EXPECT_FALSE(other["children"].empty());
+    factory->signal(SIGCONT);
+}
+
+TEST(AgentPermissions, OnTheVirtualDesktopBothAreGrantedAndWithoutOneTheHintsSayWhatToDo) {
+    const auto granted = runToCompletion(kAgent, {"permissions"}, desktopEnvironment());
+    EXPECT_EQ(granted.status, 0) << granted.output;
+    ASSERT_EQ(granted.lines.size(), 3u) << granted.output;
+    EXPECT_EQ(granted.lines[0], "executable=" + kAgent);
+    EXPECT_EQ(granted.lines[1], "accessibility=granted");
+    EXPECT_EQ(granted.lines[2], "screen_recording=granted");
+
+    // Without the display and the buses (the accessibility bus is also announced on the display).
+    auto environment = desktopEnvironment();
+    for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"}) environment.erase(name);
+    const auto missing = runToCompletion(kAgent, {"--no-prompt", "permissions"}, environment);
+    EXPECT_EQ(missing.status, 3) << missing.output;
+    ASSERT_EQ(missing.lines.size(), 5u) << missing.output;
+    EXPECT_EQ(missing.lines[1], "accessibility=missing");
+    EXPECT_EQ(missing.lines[2], "screen_recording=missing");
+    EXPECT_EQ(missing.lines[3].rfind("hint_accessibility=Start the AT-SPI accessibility bus", 0), 0u);
+    EXPECT_EQ(missing.lines[4].rfind("hint_screen_recording=Run pavo-agent with DISPLAY", 0), 0u);
+}
+
+}  // namespace
+}  // namespace pavo::testing

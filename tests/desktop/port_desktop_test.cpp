@@ -1,0 +1,167 @@
+// The Linux desktop port against real GTK applications: values, actions, typed text, clicks, the
+// frontmost application and activation.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "agent/ax_tree.hpp"
+#include "virtual_desktop.hpp"
+
+namespace pavo::testing {
+namespace {
+
+using platform::AXElement;
+using platform::KeyEvent;
+using platform::MouseEvent;
+using platform::MouseEventType;
+
+class LinuxPort : public ::testing::Test {
+protected:
+    platform::Desktop& desktop = linuxDesktop();
+    platform::Accessibility& ax = desktop.accessibility();
+
+    AXElement elementOf(const ChildProcess& app, const std::string& role,
+                        const std::optional<std::string>& title = std::nullopt) {
+        auto found = findElement(ax, ax.applicationElement(app.pid()),
+                                 [&](const AXElement& e) { return hasRole(ax, e, role, title); });
+        EXPECT_TRUE(found) << "no " << role << " " << title.value_or("");
+        return found.value_or(AXElement());
+    }
+
+    void typeKey(std::uint16_t keyCode, std::uint64_t flags = 0) {
+        ASSERT_TRUE(desktop.input().postKeyEvent(KeyEvent{keyCode, true, flags, {}}));
+        ASSERT_TRUE(desktop.input().postKeyEvent(KeyEvent{keyCode, false, flags, {}}));
+    }
+
+    void typeText(const std::u16string& text) {
+        ASSERT_TRUE(desktop.input().postKeyEvent(KeyEvent{0, true, 0, text}));
+        ASSERT_TRUE(desktop.input().postKeyEvent(KeyEvent{0, false, 0, text}));
+    }
+};
+
+TEST_F(LinuxPort, SettingTheEntryAndPressingOkMakesZenityPrintExactlyThatText) {
+    auto zenity = startApplication("zenity", {"--entry", "--text=Name?"});
+    const std::string text = "héllo wörld ✓ 日本語 — ok";
+    const AXElement entry = elementOf(*zenity, "AXTextField");
+    ASSERT_TRUE(ax.setAttribute(entry, "AXValue", text));
+    EXPECT_EQ(ax.stringAttribute(entry, "AXValue"), text);
+
+    ASSERT_TRUE(ax.performAction(elementOf(*zenity, "AXButton", "OK"), "AXPress"));
+    ASSERT_EQ(zenity->waitForExit(), 0);
+    EXPECT_EQ(programLines(*zenity), std::vector<std::string>{text});
+}
+
+TEST_F(LinuxPort, PressingCancelEndsZenityWithoutOutputAndUnknownActionsAreRefused) {
+    auto zenity = startApplication("zenity", {"--entry"});
+    const AXElement cancel = elementOf(*zenity, "AXButton", "Cancel");
+    EXPECT_FALSE(ax.performAction(cancel, "AXNoSuchAction"));
+    EXPECT_FALSE(ax.setAttribute(cancel, "AXValue", std::string("not editable")));
+    ASSERT_TRUE(ax.performAction(cancel, "AXPress"));
+    EXPECT_EQ(zenity->waitForExit(), 1);
+    EXPECT_TRUE(programLines(*zenity).empty());
+}
+
+TEST_F(LinuxPort, KeyEventsThroughXTestTypeTextExactlyIncludingCharactersOffTheKeymap) {
+    auto zenity = startApplication("zenity", {"--entry"});
+    const AXElement entry = elementOf(*zenity, "AXTextField");
+    ASSERT_TRUE(eventually([&] { return desktop.workspace().frontmostPid() == zenity->pid(); }));
+    ASSERT_TRUE(eventually([&] { return ax.booleanAttribute(entry, "AXFocused") == true; }));
+
+    typeKey(4, platform::modifier::shift);  // H
+    typeKey(34);                            // i
+    typeText(u" wörld ✓€ 日本 ~!é✓");
+    const std::string expected = "Hi wörld ✓€ 日本 ~!é✓";
+    EXPECT_TRUE(eventually([&] { return ax.stringAttribute(entry, "AXValue") == expected; }))
+        << ax.stringAttribute(entry, "AXValue").value_or("<none>");
+
+    typeKey(36);  // Return accepts the dialog
+    ASSERT_EQ(zenity->waitForExit(), 0);
+    EXPECT_EQ(programLines(*zenity), std::vector<std::string>{expected});
+}
+
+TEST_F(LinuxPort, ASynthesizedClickAtAFramesCentreLandsOnThatElement) {
+    auto factory = startApplication("gtk3-widget-factory", {});
+    ASSERT_TRUE(desktop.workspace().activate(factory->pid()));
+    // A text field that does not have focus yet; a click on it gives it focus.
+    auto field = findElement(ax, ax.applicationElement(factory->pid()), [&](const AXElement& e) {
+        return hasRole(ax, e, "AXTextField") && ax.booleanAttribute(e, "AXFocused") == false &&
+               ax.booleanAttribute(e, "AXEnabled") == true && ax.position(e) && ax.size(e) &&
+               ax.size(e)->width > 20;
+    });
+    ASSERT_TRUE(field);
+    const auto at = *ax.position(*field);
+    const auto size = *ax.size(*field);
+    const double x = at.x + size.width / 2, y = at.y + size.height / 2;
+    ASSERT_TRUE(desktop.input().postMouseEvent(MouseEvent{MouseEventType::mouseMoved, x, y, 0}));
+    ASSERT_TRUE(desktop.input().postMouseEvent(MouseEvent{MouseEventType::leftMouseDown, x, y, 0}));
+    ASSERT_TRUE(desktop.input().postMouseEvent(MouseEvent{MouseEventType::leftMouseUp, x, y, 0}));
+    EXPECT_TRUE(eventually([&] { return ax.booleanAttribute(*field, "AXFocused") == true; }))
+        << "clicked " << x << "," << y << " frontmost " << desktop.workspace().frontmostPid().value_or(0) << " app "
+        << factory->pid() << " value " << ax.stringAttribute(*field, "AXValue").value_or("-");
+}
+
+TEST_F(LinuxPort, AWidgetFactorySnapshotHasHundredsOfElementsWithMappedRolesAndOnScreenFrames) {
+    auto factory = startApplication("gtk3-widget-factory", {});
+    const agent::AXElementInfo root = agent::buildTree(ax, ax.applicationElement(factory->pid()), "0");
+    std::map<std::string, int> roles;
+    int total = 0, framed = 0;
+    std::function<void(const agent::AXElementInfo&)> visit = [&](const agent::AXElementInfo& e) {
+        ++total;
+        ++roles[e.role];
+        if (e.frame) {
+            ++framed;
+            EXPECT_GE(e.frame->x, 0);
+            EXPECT_GE(e.frame->y, 0);
+            EXPECT_LE(e.frame->x + e.frame->width, 1600 + 1) << e.role;
+        }
+        for (const auto& child : e.children.value_or(std::vector<agent::AXElementInfo>{})) visit(child);
+    };
+    visit(root);
+    EXPECT_EQ(root.role, "AXApplication");
+    EXPECT_GT(total, 200);
+    EXPECT_GT(framed, 50);
+    for (const char* role : {"AXWindow", "AXButton", "AXCheckBox", "AXRadioButton", "AXSlider", "AXTabGroup",
+                             "AXComboBox", "AXGroup", "AXProgressIndicator", "AXStaticText", "AXTextField"}) {
+        EXPECT_GT(roles[role], 0) << role;
+    }
+    EXPECT_EQ(roles.count("Unknown"), 0u);
+    // Roles with no established name keep the AT-SPI one in upper camel case.
+    EXPECT_GT(roles["AXPageTab"], 0);
+}
+
+TEST_F(LinuxPort, TheWorkspaceFindsActivatesAndReportsApplicationsByDesktopEntryId) {
+    auto factory = startApplication("gtk3-widget-factory", {});
+    auto zenity = startApplication("zenity", {"--info", "--text=front"});
+    platform::Workspace& workspace = desktop.workspace();
+
+    const auto found = workspace.runningApplication("gtk3-widget-factory.desktop");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->pid, factory->pid());
+    EXPECT_EQ(found->bundleId, "gtk3-widget-factory");
+    EXPECT_EQ(workspace.runningApplication("zenity").value_or(platform::RunningApplication{}).pid, zenity->pid());
+    EXPECT_FALSE(workspace.runningApplication("no-such-application"));
+    EXPECT_TRUE(workspace.isInstalled("gtk3-widget-factory"));
+    EXPECT_FALSE(workspace.isInstalled("no-such-application"));
+
+    ASSERT_TRUE(workspace.activate(factory->pid()));
+    EXPECT_EQ(workspace.frontmostPid(), factory->pid());
+    ASSERT_TRUE(workspace.activateByName("zenity"));
+    EXPECT_EQ(workspace.frontmostPid(), zenity->pid());
+    EXPECT_FALSE(workspace.activate(999999));
+}
+
+TEST_F(LinuxPort, LaunchingFromADesktopEntryBringsTheNewApplicationToTheFront) {
+    platform::Workspace& workspace = desktop.workspace();
+    const auto launched = workspace.launch("gtk3-widget-factory");
+    ASSERT_TRUE(launched);
+    EXPECT_GT(launched->pid, 0);
+    EXPECT_TRUE(eventually([&] { return workspace.frontmostPid() == launched->pid; }));
+    EXPECT_EQ(workspace.runningApplication("gtk3-widget-factory").value_or(platform::RunningApplication{}).pid,
+              launched->pid);
+    ::kill(launched->pid, SIGTERM);
+    EXPECT_FALSE(workspace.launch("no-such-application"));
+}
+
+}  // namespace
+}  // namespace pavo::testing
