@@ -58,7 +58,6 @@ enum class AXErrorCode { permissionMissing, elementNotFound, actionFailed, inval
 std::string_view rawValue(AXErrorCode code);
 int httpStatus(AXErrorCode code);
 
-inline constexpr const char* kPermissionHint = "System Settings -> Privacy & Security -> Accessibility";
 
 // {"error": code} plus "hint" when the hint is not empty.
 nlohmann::json axErrorResponse(AXErrorCode code, std::string_view hint);

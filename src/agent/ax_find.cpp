@@ -101,7 +101,7 @@ boost::asio::awaitable<http::HTTPResponse> axFind(AXContext& context, AXQuery qu
         try {
             result = axTreeDataOnDesktop(context, std::nullopt, batchId);
         } catch (...) {
-            return axTreeErrorResponse(std::current_exception());
+            return axTreeErrorResponse(std::current_exception(), context.desktop.accessibilityPermissionHint());
         }
         const CompiledQuery compiled(query);
         std::vector<const AXElementInfo*> matches;

@@ -37,12 +37,12 @@ boost::asio::awaitable<AXTreeResult> axTreeData(AXContext& context, std::optiona
     });
 }
 
-http::HTTPResponse axTreeErrorResponse(std::exception_ptr error) {
+http::HTTPResponse axTreeErrorResponse(std::exception_ptr error, const std::string& permissionHint) {
     try {
         std::rethrow_exception(error);
     } catch (const HTTPError& e) {
         if (e.kind() == HTTPErrorKind::unauthorized) {
-            return jsonResponse(403, axErrorResponse(AXErrorCode::permissionMissing, kPermissionHint));
+            return jsonResponse(403, axErrorResponse(AXErrorCode::permissionMissing, permissionHint));
         }
         if (e.kind() == HTTPErrorKind::invalidRequest) return errorResponse(500, "could_not_get_frontmost_app");
         return errorResponse(500, "internal_error");
@@ -67,7 +67,7 @@ boost::asio::awaitable<http::HTTPResponse> axTree(AXContext& context, std::optio
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) co_return axTreeErrorResponse(failure);
+    if (failure) co_return axTreeErrorResponse(failure, context.desktop.accessibilityPermissionHint());
 
     http::HTTPResponse response;
     response.status = 200;

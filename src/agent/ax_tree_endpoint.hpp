@@ -36,7 +36,7 @@ boost::asio::awaitable<http::HTTPResponse> axTree(AXContext& context, std::optio
                                                   std::optional<std::string> batchId);
 
 // The reply for a failure of axTreeData.
-http::HTTPResponse axTreeErrorResponse(std::exception_ptr error);
+http::HTTPResponse axTreeErrorResponse(std::exception_ptr error, const std::string& permissionHint);
 
 // An action changed the screen; snapshots taken before it are never served after this returns.
 void axBumpChangeCounter(AXContext& context);

@@ -43,7 +43,7 @@ boost::asio::awaitable<http::HTTPResponse> batchBegin(AXContext& context, const 
         return Front{trusted, trusted ? frontmostApplicationPid(desktop.workspace()) : std::nullopt};
     });
     if (!front.trusted) {
-        co_return jsonResponse(403, axErrorResponse(AXErrorCode::permissionMissing, kPermissionHint));
+        co_return jsonResponse(403, axErrorResponse(AXErrorCode::permissionMissing, context.desktop.accessibilityPermissionHint()));
     }
     if (!front.pid) co_return errorResponse(500, "could_not_get_frontmost_app");
     const std::string batchId = batchIdOfBody(request.body);

@@ -33,7 +33,7 @@ platform::PermissionState checkPermissions(const EnvironmentLookup& getenv) {
     const std::unique_ptr<platform::Desktop> desktop = openDesktop(getenv);
     if (desktopKind(getenv) == "linux") return platform::linux_desktop::checkPermissions(*desktop);
     // A simulated desktop needs no screen; its scene says whether accessibility is granted.
-    return platform::PermissionState{desktop->accessibility().isProcessTrusted(), true, std::string(kPermissionHint),
+    return platform::PermissionState{desktop->accessibility().isProcessTrusted(), true, desktop->accessibilityPermissionHint(),
                                      std::string()};
 }
 

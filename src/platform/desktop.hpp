@@ -3,6 +3,8 @@
 
 #include <boost/asio/any_io_executor.hpp>
 
+#include <string>
+
 #include "platform/accessibility.hpp"
 #include "platform/input_events.hpp"
 #include "platform/workspace.hpp"
@@ -20,6 +22,9 @@ public:
     // Every call into the ports runs here: one thread owned by the desktop, never the I/O thread, since
     // the calls block (a real accessibility walk takes milliseconds to seconds).
     virtual boost::asio::any_io_executor executor() = 0;
+
+    // What a user of this system does to grant accessibility, for the permission replies.
+    virtual std::string accessibilityPermissionHint() const = 0;
 };
 
 }  // namespace pavo::platform

@@ -154,6 +154,17 @@ TEST(AgentPermissions, OnTheVirtualDesktopBothAreGrantedAndWithoutOneTheHintsSay
     EXPECT_EQ(missing.lines[2], "screen_recording=missing");
     EXPECT_EQ(missing.lines[3].rfind("hint_accessibility=Start the AT-SPI accessibility bus", 0), 0u);
     EXPECT_EQ(missing.lines[4].rfind("hint_screen_recording=Run pavo-agent with DISPLAY", 0), 0u);
+
+    // The server's permission replies carry the same Linux hint, not another system's settings path.
+    ChildProcess agent(kAgent, {"--port", "0", "--token", kToken}, environment);
+    const auto ready = agent.waitForLine("Server listening on 127.0.0.1:");
+    ASSERT_TRUE(ready) << agent.output();
+    const auto port = static_cast<std::uint16_t>(std::stoi(ready->substr(ready->rfind(':') + 1)));
+    const auto reply = request(port, "POST", "/ax/tree", "{}", std::string("x-pavo-token: ") + kToken + "\r\n");
+    EXPECT_EQ(statusOf(reply), 403);
+    const json body = json::parse(bodyOf(reply));
+    EXPECT_EQ(body["error"], "ax_permission_missing");
+    EXPECT_EQ(body["hint"].get<std::string>().rfind("Start the AT-SPI accessibility bus", 0), 0u) << body;
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ TEST(ElementInfo, DecodingNeedsIdAndRole) {
 
 TEST(AXErrorBody, CarriesTheHintOnlyWhenThereIsOne) {
     EXPECT_EQ(axErrorResponse(AXErrorCode::elementNotFound, ""), json({{"error", "element_not_found"}}));
-    EXPECT_EQ(axErrorResponse(AXErrorCode::permissionMissing, kPermissionHint),
+    EXPECT_EQ(axErrorResponse(AXErrorCode::permissionMissing, "System Settings -> Privacy & Security -> Accessibility"),
               json({{"error", "ax_permission_missing"},
                     {"hint", "System Settings -> Privacy & Security -> Accessibility"}}));
     EXPECT_EQ(axErrorResponse(AXErrorCode::actionFailed, "no frame for synthesized click")["error"], "action_failed");

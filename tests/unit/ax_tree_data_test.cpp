@@ -99,7 +99,7 @@ TEST_F(TreeData, FailsWithoutPermissionOrWithoutAFrontmostApplication) {
 
 TEST_F(TreeData, ErrorRepliesFollowTheFailure) {
     auto reply = [](std::exception_ptr e) {
-        auto r = axTreeErrorResponse(e);
+        auto r = axTreeErrorResponse(e, "System Settings -> Privacy & Security -> Accessibility");
         return std::make_pair(r.status, json::parse(r.body));
     };
     EXPECT_EQ(reply(std::make_exception_ptr(HTTPError(HTTPErrorKind::unauthorized))),

@@ -42,6 +42,7 @@ public:
     Workspace& workspace() override { return *workspace_; }
     InputEvents& input() override { return *input_; }
     boost::asio::any_io_executor executor() override { return thread_->executor(); }
+    std::string accessibilityPermissionHint() const override { return kAccessibilityHint; }
 
     bool hasDisplay() const { return workspace_->hasDisplay(); }
 

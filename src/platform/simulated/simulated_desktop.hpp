@@ -53,6 +53,10 @@ public:
     Workspace& workspace() override { return *this; }
     InputEvents& input() override { return *this; }
     boost::asio::any_io_executor executor() override { return thread_.get_executor(); }
+    // A simulated desktop stands in for the system the API was first written for, and answers as it does.
+    std::string accessibilityPermissionHint() const override {
+        return "System Settings -> Privacy & Security -> Accessibility";
+    }
 
     bool isProcessTrusted() override;
     AXElement applicationElement(std::int32_t pid) override;
