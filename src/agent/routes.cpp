@@ -3,11 +3,13 @@
 #include <limits>
 #include <stdexcept>
 
+#include "agent/ax_actions.hpp"
 #include "agent/ax_context.hpp"
 #include "agent/ax_find.hpp"
 #include "agent/ax_tree_endpoint.hpp"
 #include "agent/batch_manager.hpp"
 #include "agent/body_decoding.hpp"
+#include "agent/consent_gate.hpp"
 #include "agent/http_server.hpp"
 #include "agent/json_response.hpp"
 
@@ -44,12 +46,30 @@ asio::awaitable<HTTPResponse> findRoute(AXContext& ax, const HTTPRequest& reques
     co_return co_await axFind(ax, std::move(query), std::move(batchId));
 }
 
+// An element action: decode, ask the operator about that element, then act with the body's batch.
+template <typename Body>
+RouteHandler elementActionRoute(
+    const RouteContext& context, std::string action, std::optional<Body> (*decode)(std::string_view),
+    asio::awaitable<HTTPResponse> (*act)(AXContext&, Body, std::optional<std::string>)) {
+    AXContext& ax = context.accessibility;
+    DecodedGatedRoute<Body> route;
+    route.action = std::move(action);
+    route.decode = [decode](const HTTPRequest& request) { return decode(request.body); };
+    route.target = [](const Body& body) -> std::optional<std::string> { return body.elementId; };
+    route.handler = [&ax, act](const HTTPRequest&, const Body& body) { return act(ax, body, body.batchId); };
+    return gatedRoute<Body>(context.overlay, std::move(route));
+}
+
 }  // namespace
 
 void registerRoutes(HTTPServer& server, const RouteContext& context) {
     AXContext& ax = context.accessibility;
     server.addRoute("POST", "/ax/tree", [&ax](const HTTPRequest& r) { return treeRoute(ax, r); });
     server.addRoute("POST", "/ax/find", [&ax](const HTTPRequest& r) { return findRoute(ax, r); });
+    server.addRoute("POST", "/ax/click", elementActionRoute<AXClickRequest>(context, "click", decodeAXClickRequest, axClick));
+    server.addRoute("POST", "/ax/type", elementActionRoute<AXTypeRequest>(context, "type", decodeAXTypeRequest, axType));
+    server.addRoute("POST", "/ax/scroll",
+                    elementActionRoute<AXScrollRequest>(context, "scroll", decodeAXScrollRequest, axScroll));
     server.addRoute("POST", "/batch/begin", [&ax](const HTTPRequest& r) { return batchBegin(ax, r); });
     server.addRoute("POST", "/batch/end", [&ax](const HTTPRequest& r) { return batchEnd(ax, r); });
 }

@@ -1,0 +1,353 @@
+// Click, type and scroll on the in-memory desktop: every reply, the events and actions that reached the
+// desktop (their order, flags, text and spacing), the target application and when the tree cache is flushed.
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <limits>
+
+#include "agent/ax_actions.hpp"
+#include "agent/ax_context.hpp"
+#include "agent/ax_element.hpp"
+#include "agent/ax_tree_cache.hpp"
+#include "agent/batch_manager.hpp"
+#include "common/text.hpp"
+#include "platform/simulated/simulated_desktop.hpp"
+
+namespace pavo::agent {
+namespace {
+
+namespace asio = boost::asio;
+using nlohmann::json;
+using platform::simulated::parseScene;
+using platform::simulated::SimulatedDesktop;
+
+json element(const std::string& role, const std::string& title, json extra = json::object()) {
+    extra["role"] = role;
+    extra["title"] = title;
+    return extra;
+}
+
+json frameAt(double x, double y, double w, double h) {
+    return {{"position", {{"x", x}, {"y", y}}}, {"size", {{"width", w}, {"height", h}}}};
+}
+
+json scene() {
+    json pressable = element("AXButton", "OK", {{"actions", {"AXPress"}}});
+    json flat = element("AXButton", "Flat", frameAt(100, 200, 40, 20));
+    json bare = element("AXButton", "Bare");
+    json field = element("AXTextField", "Name", {{"value", "old"}, {"settable", {"AXValue", "AXFocused"}}});
+    json terminal = element("AXTextArea", "Terminal", {{"settable", {"AXFocused"}}});
+    json list = element("AXScrollArea", "List", {{"actions", {"AXScrollUp", "AXScrollDown"}}});
+    json window = element("AXWindow", "Main", {{"children", {pressable, flat, bare, field, terminal, list}}});
+    json other = element("AXWindow", "Other", {{"children", {element("AXButton", "OK", {{"actions", {"AXPress"}}})}}});
+    return {{"frontmost", 10},
+            {"applications",
+             {{{"pid", 10}, {"name", "One"}, {"tree", element("AXApplication", "One", {{"children", {window}}})}},
+              {{"pid", 20}, {"name", "Two"}, {"tree", element("AXApplication", "Two", {{"children", {other}}})}}}}};
+}
+
+// Ids as a snapshot reports them: application "0", its window "0/0", the window's children "0/0/i".
+std::string idIn(std::int32_t pid, const std::string& role, const std::string& title, const std::string& path) {
+    return elementId(pid, role, "", title, path);
+}
+const std::string kOK = idIn(10, "AXButton", "OK", "0/0/0");
+const std::string kFlat = idIn(10, "AXButton", "Flat", "0/0/1");
+const std::string kBare = idIn(10, "AXButton", "Bare", "0/0/2");
+const std::string kField = idIn(10, "AXTextField", "Name", "0/0/3");
+const std::string kTerminal = idIn(10, "AXTextArea", "Terminal", "0/0/4");
+const std::string kList = idIn(10, "AXScrollArea", "List", "0/0/5");
+const std::string kOtherOK = idIn(20, "AXButton", "OK", "0/0/0");
+
+struct Reply {
+    int status = 0;
+    json body;
+};
+
+class ElementActions : public ::testing::Test {
+protected:
+    SimulatedDesktop desktop{parseScene(scene())};
+    AXTreeCache cache;
+    BatchManager batches;
+    AXContext context{desktop, cache, batches};
+
+    Reply run(asio::awaitable<http::HTTPResponse> work) {
+        asio::io_context io;
+        std::optional<http::HTTPResponse> response;
+        std::exception_ptr failure;
+        asio::co_spawn(io, std::move(work), [&](std::exception_ptr e, http::HTTPResponse r) {
+            failure = e;
+            response = std::move(r);
+        });
+        io.run();
+        if (failure) std::rethrow_exception(failure);
+        return {response->status, json::parse(response->body)};
+    }
+
+    Reply click(const std::string& id, std::optional<std::string> batch = std::nullopt) {
+        return run(axClick(context, AXClickRequest{id, batch}, batch));
+    }
+    Reply type(const std::string& id, const std::string& text) {
+        return run(axType(context, AXTypeRequest{id, text}, std::nullopt));
+    }
+    Reply scroll(const std::string& id, const std::string& direction, std::optional<double> amount = std::nullopt) {
+        return run(axScroll(context, AXScrollRequest{id, direction, amount}, std::nullopt));
+    }
+
+    // Puts a snapshot in the cache, so a test can tell whether the action flushed it.
+    void fillCache() {
+        cache.store(10, std::make_shared<const AXSnapshot>(AXElementInfo{"x", "AXApplication"}), cache.generation());
+        ASSERT_EQ(cache.size(), 1u);
+    }
+
+    std::vector<json> recorded(const std::string& kind) {
+        std::vector<json> out;
+        for (const auto& r : desktop.records()) {
+            if (r.entry["kind"] == kind) out.push_back(r.entry);
+        }
+        return out;
+    }
+};
+
+TEST_F(ElementActions, AButtonThatAcceptsPressIsPressedAndNothingElseIsPosted) {
+    fillCache();
+    const Reply reply = click(kOK);
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, json({{"ok", true}, {"method", "ax_press"}}));
+    const auto actions = recorded("action");
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0]["element"], "0/0/0");
+    EXPECT_EQ(actions[0]["action"], "AXPress");
+    EXPECT_TRUE(recorded("mouse").empty());
+    EXPECT_EQ(cache.size(), 0u);
+}
+
+TEST_F(ElementActions, ARefusedPressBecomesThreeMouseEventsAtTheFrameCentre) {
+    fillCache();
+    const Reply reply = click(kFlat);
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, json({{"ok", true}, {"method", "synthesized_click"}, {"x", 120.0}, {"y", 210.0}}));
+    const auto mouse = recorded("mouse");
+    ASSERT_EQ(mouse.size(), 3u);
+    const char* order[] = {"mouseMoved", "leftMouseDown", "leftMouseUp"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(mouse[i]["type"], order[i]);
+        EXPECT_EQ(mouse[i]["x"], 120.0);
+        EXPECT_EQ(mouse[i]["y"], 210.0);
+        EXPECT_EQ(mouse[i]["button"], 0);
+    }
+    EXPECT_EQ(cache.size(), 0u);
+}
+
+TEST_F(ElementActions, FailuresLeaveTheCacheAndThePointerAlone) {
+    fillCache();
+    const Reply noFrame = click(kBare);
+    EXPECT_EQ(noFrame.status, 500);
+    EXPECT_EQ(noFrame.body, json({{"error", "action_failed"}, {"hint", "no frame for synthesized click"}}));
+
+    const Reply missing = click("0123456789abcdef");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.body, json({{"error", "element_not_found"}}));
+    EXPECT_EQ(type("0123456789abcdef", "x").status, 404);
+    // The direction is judged only once the element is known.
+    EXPECT_EQ(scroll("0123456789abcdef", "north").status, 404);
+
+    EXPECT_TRUE(recorded("mouse").empty());
+    EXPECT_EQ(cache.size(), 1u);
+
+    desktop.setTrusted(false);
+    const Reply untrusted = click(kOK);
+    EXPECT_EQ(untrusted.status, 403);
+    EXPECT_EQ(untrusted.body["error"], "ax_permission_missing");
+    EXPECT_EQ(untrusted.body["hint"], "System Settings -> Privacy & Security -> Accessibility");
+    EXPECT_EQ(type(kField, "x").status, 403);
+    EXPECT_EQ(scroll(kList, "up").status, 403);
+
+    desktop.setTrusted(true);
+    desktop.setFrontmost(std::nullopt);
+    batches.begin("b", 10);
+    // A batch cannot stand in for a missing frontmost application.
+    const Reply noFront = click(kOK, "b");
+    EXPECT_EQ(noFront.status, 500);
+    EXPECT_EQ(noFront.body, json({{"error", "could_not_get_frontmost_app"}}));
+    EXPECT_EQ(cache.size(), 1u);
+    EXPECT_EQ(recorded("action").size(), 1u) << "only the refused press of the frameless button";
+}
+
+TEST_F(ElementActions, ABatchPinsTheTargetProcessAnUnknownBatchFallsBackToTheFrontmostOne) {
+    EXPECT_EQ(click(kOtherOK).status, 404) << "ids of a background application are not found";
+    batches.begin("b", 20);
+    EXPECT_EQ(click(kOtherOK, "b").status, 200);
+    EXPECT_EQ(click(kOK, "b").status, 404);
+    EXPECT_EQ(click(kOK, "nobody").status, 200);
+    const auto actions = recorded("action");
+    ASSERT_EQ(actions.size(), 2u);
+    EXPECT_EQ(actions[0]["pid"], 20);
+    EXPECT_EQ(actions[1]["pid"], 10);
+}
+
+TEST_F(ElementActions, TypingIntoAFieldThatTakesAValueReplacesItWithoutKeystrokes) {
+    fillCache();
+    const Reply reply = type(kField, "Zoë");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, json({{"ok", true}, {"method", "ax_value"}}));
+    const auto sets = recorded("set");
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(sets[0]["attribute"], "AXValue");
+    EXPECT_EQ(sets[0]["value"], "Zoë");
+    EXPECT_TRUE(recorded("key").empty());
+    EXPECT_EQ(cache.size(), 0u);
+}
+
+TEST_F(ElementActions, TypingWithoutValueFocusesThenPostsOneKeyPairPerCharacterAtLeastTenMillisecondsApart) {
+    fillCache();
+    const Reply reply = type(kTerminal, "aB é👍🏽\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, json({{"ok", true}, {"method", "cg_event"}}));
+
+    const auto sets = recorded("set");
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0]["attribute"], "AXValue");
+    EXPECT_FALSE(sets[0]["ok"].get<bool>());
+    EXPECT_EQ(sets[1]["attribute"], "AXFocused");
+    EXPECT_EQ(sets[1]["value"], true);
+
+    struct Expected {
+        int keyCode;
+        std::uint64_t flags;
+        std::optional<std::string> text;
+    };
+    // a, shifted B, space, é and a skin-toned emoji (one character of four UTF-16 units) by their text,
+    // and Return.
+    const std::vector<Expected> expected = {
+        {0, 0, std::nullopt}, {11, 0x20000, std::nullopt}, {49, 0, std::nullopt},
+        {0, 0, "é"},          {0, 0, "👍🏽"},                {36, 0, std::nullopt}};
+    std::vector<std::chrono::steady_clock::time_point> downs;
+    std::vector<json> keys;
+    for (const auto& r : desktop.records()) {
+        if (r.entry["kind"] != "key") continue;
+        if (r.entry["down"].get<bool>()) downs.push_back(r.time);
+        keys.push_back(r.entry);
+    }
+    ASSERT_EQ(keys.size(), 2 * expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        for (std::size_t half = 0; half < 2; ++half) {
+            const json& key = keys[2 * i + half];
+            EXPECT_EQ(key["down"], half == 0) << i;
+            EXPECT_EQ(key["keyCode"], expected[i].keyCode) << i;
+            EXPECT_EQ(key["flags"], expected[i].flags) << i;
+            if (expected[i].text) {
+                EXPECT_EQ(key.value("text", ""), *expected[i].text) << i;
+            } else {
+                EXPECT_FALSE(key.contains("text")) << i;
+            }
+        }
+    }
+    for (std::size_t i = 1; i < downs.size(); ++i) {
+        EXPECT_GE(downs[i] - downs[i - 1], kKeystrokePause) << "between characters " << i - 1 << " and " << i;
+    }
+    EXPECT_EQ(cache.size(), 0u);
+}
+
+TEST_F(ElementActions, EmptyTextIsTriedAsAValueAndOtherwiseTypesNothing) {
+    EXPECT_EQ(type(kField, "").body["method"], "ax_value");
+    EXPECT_EQ(type(kTerminal, "").body["method"], "cg_event");
+    EXPECT_TRUE(recorded("key").empty());
+}
+
+TEST_F(ElementActions, ScrollingPerformsTheDirectionsActionAsManyTimesAsTheAmountAsks) {
+    struct Case {
+        std::string direction;
+        std::optional<double> amount;
+        std::size_t actions;
+    };
+    const std::vector<Case> cases = {{"down", std::nullopt, 2}, {"UP", 500, 10},  {"Down", 10, 1},
+                                     {"down", 149, 2},          {"down", 150, 3}, {"down", -1e9, 1},
+                                     {"down", 0, 1},            {"up", 10000, 200}};
+    for (const auto& c : cases) {
+        fillCache();
+        const std::size_t before = recorded("action").size();
+        const Reply reply = scroll(kList, c.direction, c.amount);
+        EXPECT_EQ(reply.status, 200) << c.direction;
+        EXPECT_EQ(reply.body, json({{"ok", true}, {"method", "ax_scroll"}}));
+        const auto actions = recorded("action");
+        ASSERT_EQ(actions.size() - before, c.actions) << c.direction << " " << c.amount.value_or(-1);
+        const std::string name = common::toLower(c.direction) == "up" ? "AXScrollUp" : "AXScrollDown";
+        EXPECT_EQ(actions.back()["action"], name);
+        EXPECT_EQ(cache.size(), 0u);
+    }
+}
+
+TEST_F(ElementActions, ARefusedScrollStopsAtOnceAndStillReportsSuccess) {
+    fillCache();
+    const Reply reply = scroll(kList, "left", 5000);
+    EXPECT_EQ(reply.body, json({{"ok", true}, {"method", "ax_scroll"}}));
+    const auto actions = recorded("action");
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0]["action"], "AXScrollLeft");
+    EXPECT_FALSE(actions[0]["ok"].get<bool>());
+    EXPECT_EQ(cache.size(), 0u);
+}
+
+TEST_F(ElementActions, ABadDirectionOrAnAmountBeyondSixtyFourBitsIsInvalidInputAndDoesNothing) {
+    fillCache();
+    const Reply north = scroll(kList, "north");
+    EXPECT_EQ(north.status, 400);
+    EXPECT_EQ(north.body, json({{"error", "invalid_input"}, {"hint", "direction must be up, down, left, or right"}}));
+    for (double amount : {1e21, -1e21, std::numeric_limits<double>::infinity(), std::nan("")}) {
+        const Reply huge = scroll(kList, "down", amount);
+        EXPECT_EQ(huge.status, 400) << amount;
+        EXPECT_EQ(huge.body["error"], "invalid_input");
+        EXPECT_TRUE(huge.body.contains("hint"));
+    }
+    EXPECT_TRUE(recorded("action").empty());
+    EXPECT_EQ(cache.size(), 1u);
+}
+
+TEST(ScrollActionCount, TruncatesFiftyUnitStepsAndRejectsCountsBeyondSixtyFourBits) {
+    EXPECT_EQ(scrollActionCount(std::nullopt), 2);
+    EXPECT_EQ(scrollActionCount(99.9), 1);
+    EXPECT_EQ(scrollActionCount(-149), 1);
+    EXPECT_EQ(scrollActionCount(4.6e20), 9200000000000000000);
+    EXPECT_EQ(scrollActionCount(4.62e20), std::nullopt);
+    EXPECT_EQ(scrollActionCount(-4.62e20), std::nullopt);
+}
+
+TEST(ElementActionBodies, DecodeOnlyObjectsWhoseKeysHaveTheirTypes) {
+    auto click = decodeAXClickRequest(R"({"elementId": "abc", "batch_id": null, "extra": [1]})");
+    ASSERT_TRUE(click);
+    EXPECT_EQ(click->elementId, "abc");
+    EXPECT_FALSE(click->batchId);
+    EXPECT_EQ(decodeAXClickRequest(R"({"elementId": "abc", "batch_id": "b"})")->batchId, "b");
+    for (const char* bad : {"", "[]", "null", R"("abc")", "{}", R"({"elementId": null})", R"({"elementId": 7})",
+                            R"({"elementId": "a", "batch_id": 3})", R"({"elementId": "a",)"}) {
+        EXPECT_FALSE(decodeAXClickRequest(bad)) << bad;
+    }
+
+    auto typed = decodeAXTypeRequest(R"({"elementId": "a", "text": "héllo"})");
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(typed->text, "héllo");
+    for (const char* bad : {R"({"elementId": "a"})", R"({"elementId": "a", "text": null})",
+                            R"({"elementId": "a", "text": 5})", R"({"text": "x"})"}) {
+        EXPECT_FALSE(decodeAXTypeRequest(bad)) << bad;
+    }
+
+    auto scrolled = decodeAXScrollRequest(R"({"elementId": "a", "direction": "up", "amount": 150})");
+    ASSERT_TRUE(scrolled);
+    EXPECT_EQ(scrolled->amount, 150.0);
+    EXPECT_EQ(decodeAXScrollRequest(R"({"elementId": "a", "direction": "up", "amount": 0.5})")->amount, 0.5);
+    EXPECT_FALSE(decodeAXScrollRequest(R"({"elementId": "a", "direction": "up", "amount": null})")->amount);
+    for (const char* bad : {R"({"elementId": "a"})", R"({"elementId": "a", "direction": 1})",
+                            R"({"elementId": "a", "direction": "up", "amount": "150"})",
+                            R"({"elementId": "a", "direction": "up", "amount": true})",
+                            R"({"elementId": "a", "direction": "up", "amount": 1e400})"}) {
+        EXPECT_FALSE(decodeAXScrollRequest(bad)) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace pavo::agent
