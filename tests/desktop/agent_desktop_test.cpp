@@ -105,6 +105,38 @@ TEST_F(AgentOnDesktop, FindSearchesTheWidgetFactoryByRoleAndByValuePattern) {
     EXPECT_EQ(needles[0]["role"], "AXTextField");
 }
 
+TEST_F(AgentOnDesktop, TypingSetsZenitysEntryAndClickingOKMakesItPrintExactlyThatText) {
+    auto zenity = startApplication("zenity", {"--entry", "--text=Name?"});
+    ASSERT_TRUE(linuxDesktop().workspace().activate(zenity->pid()));
+    std::map<std::string, json> byKind;
+    forEach(tree(std::nullopt), "0", [&](const json& e, const std::string&) {
+        if (e["role"] == "AXTextField") byKind["field"] = e;
+        if (e["role"] == "AXButton" && e.value("label", "") == "OK") byKind["ok"] = e;
+        if (e["role"] == "AXStaticText" && e.contains("frame")) byKind["text"] = e;
+    });
+    for (const char* kind : {"field", "ok", "text"}) ASSERT_TRUE(byKind.count(kind)) << kind;
+
+    // A label has no press action: it is clicked with the pointer at the centre of its frame.
+    const std::string clickedLabel = post("/ax/click", {{"elementId", byKind["text"]["id"]}});
+    ASSERT_EQ(statusOf(clickedLabel), 200) << clickedLabel;
+    const json label = json::parse(bodyOf(clickedLabel));
+    const json& frame = byKind["text"]["frame"];
+    EXPECT_EQ(label["method"], "synthesized_click");
+    EXPECT_DOUBLE_EQ(label["x"].get<double>(), frame["x"].get<double>() + frame["width"].get<double>() * 0.5);
+    EXPECT_DOUBLE_EQ(label["y"].get<double>(), frame["y"].get<double>() + frame["height"].get<double>() * 0.5);
+
+    const std::string text = "Grüße, 世界 ✓";
+    const std::string typed = post("/ax/type", {{"elementId", byKind["field"]["id"]}, {"text", text}});
+    ASSERT_EQ(statusOf(typed), 200) << typed;
+    EXPECT_EQ(json::parse(bodyOf(typed)), json({{"ok", true}, {"method", "ax_value"}}));
+
+    const std::string pressed = post("/ax/click", {{"elementId", byKind["ok"]["id"]}});
+    ASSERT_EQ(statusOf(pressed), 200) << pressed;
+    EXPECT_EQ(json::parse(bodyOf(pressed)), json({{"ok", true}, {"method", "ax_press"}}));
+    ASSERT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
+    EXPECT_EQ(programLines(*zenity), std::vector<std::string>{text});
+}
+
 TEST_F(AgentOnDesktop, AFrontmostSwitchFlushesTheTreeCache) {
     auto factory = startApplication("gtk3-widget-factory", {});
     auto zenity = startApplication("zenity", {"--info", "--text=switch"});
