@@ -82,7 +82,7 @@ BENCHMARK(BM_TreeMissBuildAndSerialise)->Unit(benchmark::kMillisecond);
 class LoopbackAgent {
 public:
     LoopbackAgent() : server_("bench-token") {
-        agent::registerRoutes(server_, agent::RouteContext{agent_.context});
+        agent::registerRoutes(server_, agent::RouteContext{agent_.context, nullptr});
         listener_.emplace(io_, 0, http::agentDialect(),
                           [this](http::HTTPRequest request) { return server_.dispatch(std::move(request)); });
         listener_->start();

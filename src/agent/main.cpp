@@ -19,6 +19,7 @@
 #include "agent/command_line.hpp"
 #include "agent/desktop_choice.hpp"
 #include "agent/http_server.hpp"
+#include "agent/overlay_client.hpp"
 #include "agent/permission_check.hpp"
 #include "agent/routes.hpp"
 #include "common/files.hpp"
@@ -43,11 +44,13 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     // Declared so that the desktop's thread is joined before the state its work touches goes.
     agent::AXTreeCache treeCache;
     agent::BatchManager batches;
+    // Read once: an overlay that starts, moves or stops later is not noticed until the agent restarts.
+    const std::shared_ptr<const agent::OverlayClient> overlay = agent::findOverlay(common::homeDirectory());
     boost::asio::io_context io(1);
     const std::unique_ptr<platform::Desktop> desktop = agent::openDesktop(environmentValue);
     agent::AXContext accessibility{*desktop, treeCache, batches};
     agent::HTTPServer server(token);
-    agent::registerRoutes(server, agent::RouteContext{accessibility});
+    agent::registerRoutes(server, agent::RouteContext{accessibility, overlay});
 
     std::optional<http::Listener> listener;
     try {
@@ -59,6 +62,12 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     }
     listener->start();
     std::cout << "Server listening on 127.0.0.1:" << listener->port() << std::endl;
+    // Gated or not is fixed for the whole run; saying which means an ungated agent is never a surprise.
+    if (overlay) {
+        std::cout << "Consent gate: overlay at 127.0.0.1:" << overlay->port() << std::endl;
+    } else {
+        std::cout << "Consent gate: no overlay found, actions are not gated" << std::endl;
+    }
 
     // Ending on a signal lets open connections and helpers be torn down in order rather than mid-write.
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
