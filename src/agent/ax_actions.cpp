@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <variant>
 
