@@ -1,5 +1,5 @@
-// pavo-agent over HTTP on the real desktop: trees, ids, the tree cache, search, a frozen application and
-// the permission check.
+// pavo-agent over HTTP on the real desktop: trees, ids, the tree cache, search, actions, batches, a frozen
+// application and the permission check.
 
 #include <gtest/gtest.h>
 
@@ -135,6 +135,80 @@ TEST_F(AgentOnDesktop, TypingSetsZenitysEntryAndClickingOKMakesItPrintExactlyTha
     EXPECT_EQ(json::parse(bodyOf(pressed)), json({{"ok", true}, {"method", "ax_press"}}));
     ASSERT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
     EXPECT_EQ(programLines(*zenity), std::vector<std::string>{text});
+}
+
+TEST_F(AgentOnDesktop, ABatchPinnedToZenityActsOnZenityWhileTheWidgetFactoryIsFrontmost) {
+    auto factory = startApplication("gtk3-widget-factory", {});
+    auto zenity = startApplication("zenity", {"--entry", "--text=Pinned?"});
+    platform::Workspace& workspace = linuxDesktop().workspace();
+    ASSERT_TRUE(workspace.activate(zenity->pid()));
+    const std::string begun = post("/batch/begin", {{"batch_id", "pinned"}});
+    ASSERT_EQ(statusOf(begun), 200) << begun;
+
+    std::map<std::string, json> byKind;
+    forEach(tree(zenity->pid()), "0", [&](const json& e, const std::string&) {
+        if (e["role"] == "AXTextField") byKind["field"] = e;
+        if (e["role"] == "AXButton" && e.value("label", "") == "OK") byKind["ok"] = e;
+    });
+    for (const char* kind : {"field", "ok"}) ASSERT_TRUE(byKind.count(kind)) << kind;
+
+    ASSERT_TRUE(workspace.activate(factory->pid()));
+    ASSERT_TRUE(eventually([&] { return tree(std::nullopt)["label"] == "gtk3-widget-factory"; }));
+    // Without the batch the id is looked for in the frontmost application, where it does not exist.
+    EXPECT_EQ(statusOf(post("/ax/click", {{"elementId", byKind["ok"]["id"]}})), 404);
+
+    const std::string typed = post("/ax/type", {{"elementId", byKind["field"]["id"]}, {"text", "pinned"}, {"batch_id", "pinned"}});
+    EXPECT_EQ(statusOf(typed), 200) << typed;
+    const std::string pressed = post("/ax/click", {{"elementId", byKind["ok"]["id"]}, {"batch_id", "pinned"}});
+    EXPECT_EQ(statusOf(pressed), 200) << pressed;
+    ASSERT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
+    EXPECT_EQ(programLines(*zenity), std::vector<std::string>{"pinned"});
+}
+
+// The scroll bars of an application as an independent reader sees them: "current max" per bar on screen
+// that can move at all.
+std::vector<std::string> scrollBarPositions(pid_t pid) {
+    const std::string reader = R"(
+import sys, pyatspi
+app = next(a for a in pyatspi.Registry.getDesktop(0) if a and a.get_process_id() == int(sys.argv[1]))
+def walk(e):
+    if e.getRole() == pyatspi.ROLE_SCROLL_BAR and e.getState().contains(pyatspi.STATE_SHOWING):
+        v = e.queryValue()
+        if v.maximumValue > 0: print("bar", v.currentValue, v.maximumValue)
+    for i in range(e.childCount): walk(e.getChildAtIndex(i))
+walk(app)
+)";
+    std::vector<std::string> bars;
+    for (const auto& line : runToCompletion("/usr/bin/python3", {"-c", reader, std::to_string(pid)}, desktopEnvironment()).lines) {
+        if (line.rfind("bar ", 0) == 0) bars.push_back(line.substr(4));
+    }
+    return bars;
+}
+
+TEST_F(AgentOnDesktop, ScrollingARealScrollPaneMovesItsScrollBarBothWays) {
+    auto factory = startApplication("gtk3-widget-factory", {});
+    ASSERT_TRUE(linuxDesktop().workspace().activate(factory->pid()));
+    // The pane around the long text on the first page, the one whose content is taller than its frame.
+    std::string pane;
+    forEach(tree(factory->pid()), "0", [&](const json& e, const std::string&) {
+        if (e["role"] != "AXScrollArea" || !e.contains("frame")) return;
+        for (const auto& child : e["children"]) {
+            if (child["role"] == "AXTextArea" && !child.value("value", "").empty()) pane = e["id"];
+        }
+    });
+    ASSERT_FALSE(pane.empty());
+    const auto before = scrollBarPositions(factory->pid());
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_EQ(before[0].rfind("0.0 ", 0), 0u) << before[0];
+
+    const std::string down = post("/ax/scroll", {{"elementId", pane}, {"direction", "down"}, {"amount", 500}});
+    ASSERT_EQ(statusOf(down), 200) << down;
+    EXPECT_EQ(json::parse(bodyOf(down)), json({{"ok", true}, {"method", "ax_scroll"}}));
+    std::vector<std::string> after;
+    EXPECT_TRUE(eventually([&] { return (after = scrollBarPositions(factory->pid())) != before; })) << before[0];
+
+    ASSERT_EQ(statusOf(post("/ax/scroll", {{"elementId", pane}, {"direction", "up"}, {"amount", 500}})), 200);
+    EXPECT_TRUE(eventually([&] { return scrollBarPositions(factory->pid()) == before; })) << after.at(0);
 }
 
 TEST_F(AgentOnDesktop, AFrontmostSwitchFlushesTheTreeCache) {

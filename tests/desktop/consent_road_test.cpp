@@ -1,14 +1,12 @@
-// The road of one gated request with both real programs: pavo-overlay on the virtual display asks the
-// operator in its dialog, pavo-agent on an in-memory desktop acts only when the answer is Allow.
+// The road of one gated request with both real programs on one display: pavo-overlay asks the operator
+// in its dialog, pavo-agent presses zenity's OK only when the answer is Allow.
 
 #include <gtest/gtest.h>
 
 #include <future>
 #include <set>
-#include <sstream>
 #include <nlohmann/json.hpp>
 
-#include "agent/ax_element.hpp"
 #include "common/files.hpp"
 #include "tcp_client.hpp"
 #include "virtual_desktop.hpp"
@@ -22,41 +20,45 @@ const std::string kAgent = PAVO_AGENT_BINARY;
 const std::string kOverlay = PAVO_OVERLAY_BINARY;
 const std::string kSocketFile = "/Library/Application Support/Vexlo/Pavo/overlay.sock";
 
-json scene() {
-    json save = {{"role", "AXButton"}, {"title", "Save"}, {"actions", {"AXPress"}}};
-    json window = {{"role", "AXWindow"}, {"title", "Draft"}, {"children", {save}}};
-    return {{"frontmost", 7},
-            {"applications",
-             {{{"pid", 7}, {"name", "Editor"}, {"tree", {{"role", "AXApplication"}, {"title", "Editor"}, {"children", {window}}}}}}}};
-}
-
 class ConsentRoad : public ::testing::Test {
 protected:
     TempDir home;
     std::map<std::string, std::string> environment = desktopEnvironment();
+    std::unique_ptr<ChildProcess> zenity;
     std::unique_ptr<ChildProcess> overlay;
     std::unique_ptr<ChildProcess> agent;
     std::uint16_t port = 0;
-    const std::string journal = home.path() + "/journal.jsonl";
-    const std::string saveId = agent::elementId(7, "AXButton", "", "Save", "0/0/0");
+    std::string okId;
+
+    std::string post(const std::string& path, const json& body) {
+        return request(port, "POST", path, body.dump(), "x-pavo-token: t\r\n");
+    }
 
     void SetUp() override {
         environment["HOME"] = home.path();
+        zenity = startApplication("zenity", {"--entry", "--text=Allowed?"});
         overlay = std::make_unique<ChildProcess>(
             kOverlay, std::vector<std::string>{"--token", "overlay-secret", "--port", "0", "--no-menu-bar", "--consent", "manual"}, environment);
         ASSERT_TRUE(overlay->waitForLine("[EventServer] Listening on 127.0.0.1:")) << overlay->output();
         ASSERT_TRUE(eventually([&] { return common::readFile(home.path() + kSocketFile).has_value(); }));
 
-        auto agentEnvironment = environment;
-        agentEnvironment["VEXLO_PAVO_DESKTOP"] = "simulated";
-        agentEnvironment["VEXLO_PAVO_DESKTOP_SCENE"] = home.write("scene.json", scene().dump());
-        agentEnvironment["VEXLO_PAVO_DESKTOP_JOURNAL"] = journal;
-        agent = std::make_unique<ChildProcess>(kAgent, std::vector<std::string>{"--port", "0", "--token", "t"},
-                                               agentEnvironment);
+        agent = std::make_unique<ChildProcess>(kAgent, std::vector<std::string>{"--port", "0", "--token", "t"}, environment);
         auto line = agent->waitForLine("Server listening on 127.0.0.1:");
         ASSERT_TRUE(line) << agent->output();
         port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
         ASSERT_TRUE(agent->waitForLine("Consent gate: overlay at 127.0.0.1:")) << agent->output();
+
+        // The dialog takes the focus while it asks; the batch keeps the click aimed at zenity.
+        ASSERT_TRUE(linuxDesktop().workspace().activate(zenity->pid()));
+        ASSERT_EQ(statusOf(post("/batch/begin", {{"batch_id", "road"}})), 200);
+        const std::string tree = post("/ax/tree", {{"root_pid", zenity->pid()}});
+        ASSERT_EQ(statusOf(tree), 200) << tree;
+        std::function<void(const json&)> findOk = [&](const json& e) {
+            if (e["role"] == "AXButton" && e.value("label", "") == "OK") okId = e["id"];
+            for (const auto& child : e.value("children", json::array())) findOk(child);
+        };
+        findOk(json::parse(bodyOf(tree))["tree"]);
+        ASSERT_FALSE(okId.empty()) << tree;
     }
 
     std::set<std::string> overlayWindows() {
@@ -70,7 +72,7 @@ protected:
     std::string clickAnswering(const std::string& key) {
         const auto before = overlayWindows();
         auto reply = std::async(std::launch::async, [&] {
-            return request(port, "POST", "/ax/click", json{{"elementId", saveId}}.dump(), "x-pavo-token: t\r\n");
+            return post("/ax/click", {{"elementId", okId}, {"batch_id", "road"}});
         });
         std::string dialog;
         EXPECT_TRUE(eventually(
@@ -83,20 +85,11 @@ protected:
             std::chrono::milliseconds(1500)))
             << "no consent dialog appeared";
         if (!dialog.empty()) {
+            EXPECT_EQ(reply.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "answered before the operator";
             runToCompletion("/usr/bin/xdotool", {"windowactivate", "--sync", dialog}, environment);
             runToCompletion("/usr/bin/xdotool", {"key", key}, environment);
         }
         return reply.get();
-    }
-
-    std::vector<json> actions() {
-        std::vector<json> found;
-        std::istringstream lines(common::readFile(journal).value_or(""));
-        for (std::string line; std::getline(lines, line);) {
-            json entry = json::parse(line);
-            if (entry["kind"] == "action") found.push_back(entry);
-        }
-        return found;
     }
 };
 
@@ -104,17 +97,16 @@ TEST_F(ConsentRoad, AllowInTheOverlaysDialogLetsTheClickRun) {
     const std::string reply = clickAnswering("Return");
     EXPECT_EQ(statusOf(reply), 200) << reply;
     EXPECT_EQ(json::parse(bodyOf(reply)), json({{"ok", true}, {"method", "ax_press"}}));
-    const auto done = actions();
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_EQ(done[0]["action"], "AXPress");
-    EXPECT_EQ(done[0]["element"], "0/0/0");
+    EXPECT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
 }
 
-TEST_F(ConsentRoad, DenyRefusesTheClickAndNothingHappens) {
+TEST_F(ConsentRoad, DenyRefusesTheClickAndZenityStaysOpen) {
     const std::string reply = clickAnswering("Escape");
     EXPECT_EQ(statusOf(reply), 403) << reply;
     EXPECT_EQ(json::parse(bodyOf(reply)), json({{"error", "consent_denied"}}));
-    EXPECT_TRUE(actions().empty());
+    // Pressed, OK would have ended zenity at once.
+    EXPECT_EQ(zenity->waitForExit(std::chrono::seconds(1)), std::nullopt);
+    EXPECT_EQ(statusOf(post("/ax/tree", {{"root_pid", zenity->pid()}})), 200);
 }
 
 }  // namespace

@@ -20,6 +20,9 @@ namespace {
 constexpr auto kActivationWait = std::chrono::seconds(2);
 constexpr auto kLaunchWait = std::chrono::seconds(15);
 constexpr auto kPoll = std::chrono::milliseconds(20);
+// openbox focuses the next window within one 50 ms poll of a dialog closing; this leaves room for a busy
+// machine without holding the desktop thread long when nothing is active at all.
+constexpr auto kFocusHandOver = std::chrono::milliseconds(300);
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -172,23 +175,33 @@ X11Workspace::~X11Workspace() = default;
 
 bool X11Workspace::hasDisplay() const { return connection_ != nullptr; }
 
-std::optional<std::int32_t> X11Workspace::activePidLocked() {
+std::optional<std::int32_t> X11Workspace::activePidLocked(bool* betweenWindows) {
     if (!connection_) return std::nullopt;
     const auto active = connection_->windowList(connection_->root, connection_->activeWindow);
-    if (active.empty() || active.front() == 0) return std::nullopt;
-    const auto pid = connection_->windowList(active.front(), connection_->wmPid);
-    if (pid.empty() || pid.front() == 0) return std::nullopt;
-    return static_cast<std::int32_t>(pid.front());
+    if (active.empty()) return std::nullopt;  // no window manager that keeps the property
+    std::optional<std::int32_t> pid;
+    if (active.front() != 0) {
+        const auto pids = connection_->windowList(active.front(), connection_->wmPid);
+        if (!pids.empty() && pids.front() != 0) pid = static_cast<std::int32_t>(pids.front());
+    }
+    if (betweenWindows) *betweenWindows = !pid;
+    return pid;
 }
 
 std::optional<std::int32_t> X11Workspace::frontmostPid() {
-    std::optional<std::int32_t> pid;
-    {
-        std::lock_guard lock(mutex_);
-        pid = activePidLocked();
+    // Right after the active window closes (a dialog answered), the property names no window or the
+    // one just destroyed until the window manager has focused the next: that moment is waited out.
+    const auto deadline = std::chrono::steady_clock::now() + kFocusHandOver;
+    for (;;) {
+        bool between = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (auto pid = activePidLocked(&between)) return pid;
+        }
+        if (!between || std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(kPoll);
     }
-    if (!pid && fallbackFrontmost_) pid = fallbackFrontmost_();
-    return pid;
+    return fallbackFrontmost_ ? fallbackFrontmost_() : std::nullopt;
 }
 
 std::vector<ClientWindow> X11Workspace::clientWindowsLocked() {

@@ -51,7 +51,8 @@ public:
     struct Connection;
 
 private:
-    std::optional<std::int32_t> activePidLocked();
+    // `betweenWindows`: the window manager keeps an active window but names none that has a pid.
+    std::optional<std::int32_t> activePidLocked(bool* betweenWindows = nullptr);
     std::vector<ClientWindow> clientWindowsLocked();
 
     std::mutex mutex_;
