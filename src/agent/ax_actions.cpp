@@ -13,6 +13,7 @@
 #include "agent/ax_context.hpp"
 #include "agent/ax_element.hpp"
 #include "agent/ax_tree.hpp"
+#include "agent/ax_tree_cache.hpp"
 #include "agent/ax_tree_endpoint.hpp"
 #include "agent/batch_manager.hpp"
 #include "agent/body_decoding.hpp"
@@ -89,7 +90,10 @@ Subject resolveSubject(AXContext& context, const std::string& targetId, const st
     if (!frontmost) return errorResponse(500, "could_not_get_frontmost_app");
     std::optional<std::int32_t> target = batchId ? context.batches.pid(*batchId) : std::nullopt;
     if (!target) target = frontmost;
-    auto element = findElementById(ax, ax.applicationElement(*target), targetId, "0");
+    const AXElement root = ax.applicationElement(*target);
+    std::optional<AXElement> element;
+    if (auto path = context.treeCache.knownPath(*target, targetId)) element = elementAtPath(ax, root, *path, targetId);
+    if (!element) element = findElementById(ax, root, targetId, "0");
     if (!element) return jsonResponse(404, axErrorResponse(AXErrorCode::elementNotFound, ""));
     return std::move(*element);
 }
@@ -140,6 +144,22 @@ std::optional<AXElement> findElementById(platform::Accessibility& ax, const AXEl
         if (auto found = findElementById(ax, (*children)[i], targetId, childPath(path, i))) return found;
     }
     return std::nullopt;
+}
+
+std::optional<AXElement> elementAtPath(platform::Accessibility& ax, const AXElement& root, std::string_view path,
+                                       const std::string& targetId) {
+    // A path as snapshots write it: "0", then "/<child index>" per level.
+    AXElement element = root;
+    for (std::size_t at = path.find('/'); at != std::string_view::npos;) {
+        const std::size_t next = path.find('/', at + 1);
+        const auto index = common::toInteger(path.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
+        auto children = index && *index >= 0 ? getChildren(ax, element) : std::nullopt;
+        if (!children || static_cast<std::size_t>(*index) >= children->size()) return std::nullopt;
+        element = (*children)[static_cast<std::size_t>(*index)];
+        at = next;
+    }
+    if (idOf(ax, element, path) != targetId) return std::nullopt;
+    return element;
 }
 
 std::optional<std::string> scrollActionName(std::string_view direction) {

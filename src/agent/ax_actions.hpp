@@ -41,6 +41,10 @@ std::optional<AXClickRequest> decodeAXClickRequest(std::string_view body);
 std::optional<AXTypeRequest> decodeAXTypeRequest(std::string_view body);
 std::optional<AXScrollRequest> decodeAXScrollRequest(std::string_view body);
 
+// The element at a snapshot path below the application element, if its id there is `targetId`.
+std::optional<platform::AXElement> elementAtPath(platform::Accessibility& ax, const platform::AXElement& root,
+                                                 std::string_view path, const std::string& targetId);
+
 // Depth-first pre-order search of the live tree for the element whose id, recomputed as a snapshot
 // would, equals `targetId`. Blocks on the desktop.
 std::optional<platform::AXElement> findElementById(platform::Accessibility& ax, const platform::AXElement& element,

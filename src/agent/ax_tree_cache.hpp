@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "agent/ax_element.hpp"
 
@@ -22,11 +23,15 @@ public:
     const AXElementInfo& root() const { return root_; }
     // {"tree": <root>}, compact.
     const std::string& treeResponseBody() const;
+    // Where the element with this id stood ("0/2/1"), if it is in the snapshot.
+    std::optional<std::string> pathOf(const std::string& id) const;
 
 private:
     AXElementInfo root_;
     mutable std::once_flag once_;
     mutable std::string body_;
+    mutable std::once_flag indexOnce_;
+    mutable std::unordered_map<std::string, std::string> pathsById_;
 };
 
 class AXTreeCache {
@@ -53,6 +58,12 @@ public:
 
     std::size_t size() const;
 
+    // The latest snapshot walked of an application, kept past its second and past actions: an action
+    // looks there for the path of the element it is about and walks that one branch, checking the id it
+    // finds, instead of the whole tree. Only the last few applications are remembered.
+    void rememberWalk(std::int32_t pid, std::shared_ptr<const AXSnapshot> snapshot);
+    std::optional<std::string> knownPath(std::int32_t pid, const std::string& id) const;
+
 private:
     struct Entry {
         std::shared_ptr<const AXSnapshot> snapshot;
@@ -66,6 +77,10 @@ private:
     std::map<std::int32_t, Entry> cache_;
     std::optional<std::int32_t> lastFrontmostPid_;
     std::uint64_t generation_ = 0;
+
+    static constexpr std::size_t kRememberedWalks = 8;
+    std::map<std::int32_t, std::pair<std::uint64_t, std::shared_ptr<const AXSnapshot>>> walks_;  // by recency
+    std::uint64_t walkCount_ = 0;
 };
 
 }  // namespace pavo::agent

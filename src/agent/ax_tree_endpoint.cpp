@@ -27,6 +27,7 @@ AXTreeResult axTreeDataOnDesktop(AXContext& context, std::optional<std::int32_t>
     auto snapshot = std::make_shared<const AXSnapshot>(buildTree(ax, ax.applicationElement(*target), "0"));
     const std::int32_t key = rootPid ? *rootPid : frontmostApplicationPid(workspace).value_or(0);
     context.treeCache.store(key, snapshot, generation);
+    context.treeCache.rememberWalk(*target, snapshot);
     return {std::move(snapshot), false};
 }
 

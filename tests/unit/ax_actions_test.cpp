@@ -13,6 +13,7 @@
 #include "agent/ax_actions.hpp"
 #include "agent/ax_context.hpp"
 #include "agent/ax_element.hpp"
+#include "agent/ax_tree.hpp"
 #include "agent/ax_tree_cache.hpp"
 #include "agent/batch_manager.hpp"
 #include "common/text.hpp"
@@ -176,6 +177,25 @@ TEST_F(ElementActions, FailuresLeaveTheCacheAndThePointerAlone) {
     EXPECT_EQ(noFront.body, json({{"error", "could_not_get_frontmost_app"}}));
     EXPECT_EQ(cache.size(), 1u);
     EXPECT_EQ(recorded("action").size(), 1u) << "only the refused press of the frameless button";
+}
+
+TEST_F(ElementActions, AnIdFromAnEarlierSnapshotNeverActsOnWhateverNowStandsAtItsPlace) {
+    platform::Accessibility& ax = desktop.accessibility();
+    cache.rememberWalk(10, std::make_shared<const AXSnapshot>(buildTree(ax, ax.applicationElement(10), "0")));
+    EXPECT_EQ(click(kOK).status, 200);
+    ASSERT_EQ(recorded("action").size(), 1u);
+
+    // OK and Flat change places: the remembered path of OK now leads to Flat.
+    json swapped = scene();
+    auto& children = swapped["applications"][0]["tree"]["children"][0]["children"];
+    std::swap(children[0], children[1]);
+    desktop.replaceScene(parseScene(swapped));
+    const Reply stale = click(kOK);
+    EXPECT_EQ(stale.status, 404);
+    EXPECT_EQ(stale.body["error"], "element_not_found");
+    EXPECT_EQ(recorded("action").size(), 1u);
+    EXPECT_TRUE(recorded("mouse").empty());
+    EXPECT_EQ(click(idIn(10, "AXButton", "OK", "0/0/1")).status, 200);
 }
 
 TEST_F(ElementActions, ABatchPinsTheTargetProcessAnUnknownBatchFallsBackToTheFrontmostOne) {

@@ -87,6 +87,24 @@ TEST_F(TreeCache, ALaterStoreUnderTheSameKeyReplacesTheEntryAndItsTime) {
     EXPECT_EQ(cache.get(7, 7), fresh);
 }
 
+TEST_F(TreeCache, WalksAreRememberedPastActionsAndTimeForTheLastEightApplications) {
+    AXElementInfo root{.id = "root", .role = "AXApplication"};
+    AXElementInfo window{.id = "window", .role = "AXWindow"};
+    window.children = std::vector<AXElementInfo>{AXElementInfo{.id = "a"}, AXElementInfo{.id = "b"}};
+    root.children = std::vector<AXElementInfo>{window};
+    cache.rememberWalk(1, std::make_shared<const AXSnapshot>(root));
+    cache.bump();
+    now += 1h;
+    EXPECT_EQ(cache.knownPath(1, "b"), "0/0/1");
+    EXPECT_EQ(cache.knownPath(1, "root"), "0");
+    EXPECT_EQ(cache.knownPath(1, "c"), std::nullopt);
+    EXPECT_EQ(cache.knownPath(2, "b"), std::nullopt);
+
+    for (std::int32_t pid = 2; pid <= 9; ++pid) cache.rememberWalk(pid, snapshot("other"));
+    EXPECT_EQ(cache.knownPath(1, "b"), std::nullopt) << "the oldest of nine is forgotten";
+    EXPECT_EQ(cache.knownPath(2, "0000000000000000"), "0");
+}
+
 TEST(Snapshot, SerialisesItsTreeOnceAsTheReplyBody) {
     AXSnapshot snapshot(AXElementInfo{.id = "0123456789abcdef", .role = "AXApplication", .label = "Mail"});
     const std::string& body = snapshot.treeResponseBody();

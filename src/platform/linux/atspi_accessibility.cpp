@@ -48,6 +48,7 @@ struct Item {
     std::int32_t childCount = -1;
     std::string name;
     std::uint64_t states = 0;
+    bool collection = false;  // lists the Collection interface
 };
 
 // One application as one request sees it: its pid, and the item list fetched once for the walk.
@@ -68,6 +69,7 @@ struct Basics {
     std::string name;
     std::uint64_t states = 0;
     std::int32_t childCount = -1;  // known only from the item list
+    std::optional<bool> collection;  // likewise
 };
 
 struct Frame {
@@ -193,7 +195,15 @@ public:
             dbus_int32_t childCount = -1;
             dbus_message_iter_get_basic(&field, &childCount);
             item.childCount = childCount;
-            dbus_message_iter_next(&field);  // interfaces
+            dbus_message_iter_next(&field);
+            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_ARRAY) continue;
+            DBusMessageIter interfaces;
+            dbus_message_iter_recurse(&field, &interfaces);
+            for (; dbus_message_iter_get_arg_type(&interfaces) == DBUS_TYPE_STRING; dbus_message_iter_next(&interfaces)) {
+                const char* interface = nullptr;
+                dbus_message_iter_get_basic(&interfaces, &interface);
+                if (interface && std::string_view(interface) == "org.a11y.atspi.Collection") item.collection = true;
+            }
             dbus_message_iter_next(&field);
             if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_STRING) continue;
             const char* name = nullptr;
@@ -243,6 +253,7 @@ public:
             b.name = item->name;
             b.states = item->states;
             b.childCount = item->childCount;
+            b.collection = item->collection;
         } else {
             GError* error = nullptr;
             const AtspiRole role = atspi_accessible_get_role(n.object, &error);
@@ -377,11 +388,18 @@ public:
         return n.identifier;
     }
 
-    std::optional<std::vector<AtspiAccessible*>> childObjects(AtspiAccessible* object, std::size_t limit) {
+    // `hasCollection`: whether the object has the Collection interface, when the item list said.
+    std::optional<std::vector<AtspiAccessible*>> childObjects(AtspiAccessible* object, std::size_t limit,
+                                                              std::optional<bool> hasCollection) {
         GError* error = nullptr;
         // One call for all children, in the application's order; children are never cached, since the
-        // cache is only kept right by events this thread does not listen to.
-        if (AtspiCollection* collection = atspi_accessible_get_collection_iface(object)) {
+        // cache is only kept right by events this thread does not listen to. Asking libatspi for the
+        // interface would cost two more round trips (state and interfaces) per parent.
+        AtspiCollection* collection = nullptr;
+        if (hasCollection.value_or(true)) {
+            collection = hasCollection ? ATSPI_COLLECTION(g_object_ref(object)) : atspi_accessible_get_collection_iface(object);
+        }
+        if (collection) {
             GArray* matches = atspi_collection_get_matches(collection, everything, ATSPI_Collection_SORT_ORDER_CANONICAL,
                                                            static_cast<gint>(limit), FALSE, &error);
             g_object_unref(collection);
@@ -596,8 +614,9 @@ std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXEleme
     return thread_->run([this, n, limit]() -> std::optional<std::vector<AXElement>> {
         if (n->application && n->application->unresponsive) return std::nullopt;
         // A leaf, as the item list read for this walk says, needs no call.
-        if (state_->basics(*n).childCount == 0) return std::vector<AXElement>{};
-        auto objects = state_->childObjects(n->object, std::min(limit, kMaxChildren));
+        const Basics& basics = state_->basics(*n);
+        if (basics.childCount == 0) return std::vector<AXElement>{};
+        auto objects = state_->childObjects(n->object, std::min(limit, kMaxChildren), basics.collection);
         if (!objects) return std::nullopt;
         std::vector<AXElement> out;
         std::vector<State::Node*> row;
