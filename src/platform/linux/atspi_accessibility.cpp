@@ -48,10 +48,14 @@ struct Item {
     std::int32_t childCount = -1;
     std::string name;
     std::uint64_t states = 0;
-    bool collection = false;  // lists the Collection interface
+    // Interfaces it lists that the walk and the press use; knowing them saves libatspi's own lookup, a
+    // state and an interface round trip each time.
+    bool collection = false;
+    bool action = false;
 };
 
-// One application as one request sees it: its pid, and the item list fetched once for the walk.
+// One application: its pid, and the item list fetched once per walk and kept for its lifetime, so the
+// action that follows a search within it does not fetch the list again.
 struct Application {
     std::int32_t pid = 0;
     std::string busName;
@@ -70,6 +74,7 @@ struct Basics {
     std::uint64_t states = 0;
     std::int32_t childCount = -1;  // known only from the item list
     std::optional<bool> collection;  // likewise
+    std::optional<bool> action;
 };
 
 struct Frame {
@@ -99,6 +104,20 @@ public:
     AtspiMatchRule* everything = nullptr;
     std::atomic<std::uint64_t> generation{1};
     std::map<std::string, std::int32_t> pidsByBusName;
+    std::map<std::string, std::shared_ptr<Application>> applicationsByBusName;
+
+    std::shared_ptr<Application> application(std::int32_t pid, const std::string& busName) {
+        if (applicationsByBusName.size() > 64) applicationsByBusName.clear();  // long-gone applications
+        auto& kept = applicationsByBusName[busName];
+        if (!kept || kept->pid != pid) {
+            kept = std::make_shared<Application>();
+            kept->pid = pid;
+            kept->busName = busName;
+        }
+        // Each request gives an application that once did not answer another chance.
+        kept->unresponsive = false;
+        return kept;
+    }
 
     AXElement wrap(AtspiAccessible* object, std::shared_ptr<Application> application) {
         auto* node = new Node{object, std::move(application), 0, {}, std::nullopt, std::nullopt, std::nullopt};
@@ -202,7 +221,9 @@ public:
             for (; dbus_message_iter_get_arg_type(&interfaces) == DBUS_TYPE_STRING; dbus_message_iter_next(&interfaces)) {
                 const char* interface = nullptr;
                 dbus_message_iter_get_basic(&interfaces, &interface);
-                if (interface && std::string_view(interface) == "org.a11y.atspi.Collection") item.collection = true;
+                const std::string_view name = interface ? interface : "";
+                if (name == "org.a11y.atspi.Collection") item.collection = true;
+                if (name == "org.a11y.atspi.Action") item.action = true;
             }
             dbus_message_iter_next(&field);
             if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_STRING) continue;
@@ -254,6 +275,7 @@ public:
             b.states = item->states;
             b.childCount = item->childCount;
             b.collection = item->collection;
+            b.action = item->action;
         } else {
             GError* error = nullptr;
             const AtspiRole role = atspi_accessible_get_role(n.object, &error);
@@ -441,8 +463,10 @@ using Node = AtspiAccessibility::State::Node;
 
 constexpr std::array<std::string_view, 4> kPressActions{"click", "press", "activate", "toggle"};
 
-std::optional<int> actionIndex(AtspiAccessible* object) {
-    AtspiAction* action = atspi_accessible_get_action_iface(object);
+// `hasAction`: whether the object has the Action interface, when the item list said.
+std::optional<int> actionIndex(AtspiAccessible* object, std::optional<bool> hasAction) {
+    if (hasAction == false) return std::nullopt;
+    AtspiAction* action = hasAction ? ATSPI_ACTION(g_object_ref(object)) : atspi_accessible_get_action_iface(object);
     if (!action) return std::nullopt;
     GError* error = nullptr;
     const gint count = atspi_action_get_n_actions(action, &error);
@@ -525,10 +549,8 @@ AXElement AtspiAccessibility::applicationElement(std::int32_t pid) {
             AtspiAccessible* app = atspi_accessible_get_child_at_index(state_->desktop, i, &error);
             if (!succeeded(error) || !app) continue;
             if (state_->pidOf(app) == pid) {
-                auto application = std::make_shared<Application>();
-                application->pid = pid;
-                application->busName = app->parent.app && app->parent.app->bus_name ? app->parent.app->bus_name : "";
-                return state_->wrap(app, std::move(application));
+                const std::string busName = app->parent.app && app->parent.app->bus_name ? app->parent.app->bus_name : "";
+                return state_->wrap(app, state_->application(pid, busName));
             }
             g_object_unref(app);
         }
@@ -646,7 +668,7 @@ bool AtspiAccessibility::performAction(const AXElement& element, std::string_vie
     }
     if (action != "AXPress") return false;
     return thread_->run([this, n] {
-        const auto index = actionIndex(n->object);
+        const auto index = actionIndex(n->object, state_->basics(*n).action);
         if (!index) return false;
         GError* error = nullptr;
         const bool done = atspi_action_do_action(ATSPI_ACTION(n->object), *index, &error);
