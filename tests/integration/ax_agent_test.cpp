@@ -155,18 +155,11 @@ TEST_F(AgentOnSimulatedDesktop, TreeBodiesMustBeObjectsOfIntegersOrNull) {
     EXPECT_EQ(post("/ax/tree", R"({"root_pid": 2147483647, "other": null})").status, 200);
 }
 
-TEST_F(AgentOnSimulatedDesktop, SearchFiltersInPreOrderAndCountsAfterAdding) {
-    EXPECT_EQ(labelsFound(R"({"role": "AXButton", "label": "Save"})"), (Labels{"Save", "Save As…", "Don't Save"}));
-    EXPECT_EQ(labelsFound(R"({"role": "axbutton"})"), Labels{});
-    EXPECT_EQ(labelsFound(R"({"label": ""})"), Labels{});
+// The filters themselves are unit-tested; this is the route over the walked tree.
+TEST_F(AgentOnSimulatedDesktop, SearchFiltersTheFrontmostTreeInPreOrder) {
+    EXPECT_EQ(labelsFound(R"({"role": "AXButton", "label": "Save", "maxResults": 2})"), (Labels{"Save", "Save As…"}));
     EXPECT_EQ(labelsFound(R"({"valueRegex": "^[0-9]+$"})"), (Labels{"AXTextField"}));
-    EXPECT_EQ(labelsFound(R"({"valueRegex": "["})"), Labels{});
-    EXPECT_EQ(labelsFound(R"({"role": "AXButton", "maxResults": 0})"), (Labels{"Save"}));
-    EXPECT_EQ(labelsFound(R"({"role": "AXButton", "maxResults": -1})"), (Labels{"Save"}));
     EXPECT_EQ(labelsFound(R"({"role": null, "maxResults": null})").size(), 9u);
-    const Labels all = labelsFound("{}");
-    EXPECT_EQ(all, (Labels{"Editor", "Draft", "Save", "Save As…", "Don't Save", "Autosave", "AXTextField",
-                           "AXTextField", "AXSlider"}));
 
     // The root matches, so the whole tree comes back inside it, followed by the other matches.
     const Reply everything = post("/ax/find", "{}");

@@ -463,39 +463,18 @@ class GatedRoutes : public ConsentGate {
     }
 };
 
-TEST_F(GatedRoutes, ABodyThatDoesNotDecodeIsAnsweredWithoutAsking) {
+// The element routes' decode-ask-act order is tested on the built agent; these are what other routes use.
+TEST_F(GatedRoutes, AnUndecodableBodyGetsTheRoutesOwnReplyWithoutAsking) {
     const auto server = serverWith(client());
-    for (const char* body : {"", "{}", "[]", "not json", R"({"elementId": 7})"}) {
-        const auto reply = dispatch(server, "/click", body);
-        EXPECT_EQ(reply.status, 400) << body;
-        EXPECT_EQ(json::parse(reply.body), json({{"error", "bad_request"}})) << body;
-    }
     const auto shortcut = dispatch(server, "/shortcut", "");
     EXPECT_EQ(shortcut.status, 400);
     EXPECT_EQ(json::parse(shortcut.body), json({{"error", "bad_request"}, {"message", "Invalid JSON body"}}));
     EXPECT_TRUE(overlay.seen.empty());
     EXPECT_EQ(handled, 0);
-}
-
-TEST_F(GatedRoutes, ADecodedBodyNamesTheTargetAndRunsOnlyWhenGranted) {
-    const auto server = serverWith(client());
-    const auto denied = dispatch(server, "/click", R"({"elementId": "abc123"})");
-    EXPECT_EQ(denied.status, 403);
-    EXPECT_EQ(json::parse(denied.body), json({{"error", "consent_denied"}}));
-    EXPECT_EQ(handled, 0);
-    const json event = json::parse(overlay.events().at(0).body);
-    EXPECT_EQ(event.at("action"), "click");
-    EXPECT_EQ(event.at("target"), "abc123");
 
     overlay.consent = [](const std::string&, int) { return granted(); };
-    const auto allowed = dispatch(server, "/click", R"({"elementId": "abc123"})");
-    EXPECT_EQ(allowed.status, 200);
-    EXPECT_EQ(json::parse(allowed.body), json({{"ok", true}, {"clicked", "abc123"}}));
-    EXPECT_EQ(handled, 1);
-
-    overlay.seen.clear();
     EXPECT_EQ(dispatch(server, "/shortcut", R"({"elementId": "x"})").status, 200);
-    EXPECT_FALSE(json::parse(overlay.events().at(0).body).contains("target"));
+    EXPECT_FALSE(json::parse(overlay.events().at(0).body).contains("target")) << "a route without a target names none";
 }
 
 TEST_F(GatedRoutes, ARouteThatAsksFirstAsksEvenForABadBody) {
