@@ -3,6 +3,7 @@
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -164,6 +165,39 @@ public:
         // Bus names are never reused while the bus lives, so the answer stays true.
         if (!busName.empty()) pidsByBusName[busName] = value;
         return value;
+    }
+
+    // The bus names of the registered applications, in the registry's order, in one round trip (libatspi
+    // asks for them one at a time); nothing when the registry does not say.
+    std::optional<std::vector<std::string>> registeredBusNames() {
+        AtspiApplication* registry = desktop ? desktop->parent.app : nullptr;
+        if (!registry || !registry->bus || !registry->bus_name || !desktop->parent.path) return std::nullopt;
+        DBusMessage* call = dbus_message_new_method_call(registry->bus_name, desktop->parent.path,
+                                                         "org.a11y.atspi.Accessible", "GetChildren");
+        if (!call) return std::nullopt;
+        DBusError error;
+        dbus_error_init(&error);
+        DBusMessage* reply = dbus_connection_send_with_reply_and_block(registry->bus, call, kCallTimeoutMs, &error);
+        dbus_message_unref(call);
+        if (!reply) {
+            dbus_error_free(&error);
+            return std::nullopt;
+        }
+        std::optional<std::vector<std::string>> names;
+        DBusMessageIter top, array;
+        if (std::string_view(dbus_message_get_signature(reply)) == "a(so)" && dbus_message_iter_init(reply, &top)) {
+            names.emplace();
+            dbus_message_iter_recurse(&top, &array);
+            for (; dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT; dbus_message_iter_next(&array)) {
+                DBusMessageIter reference;
+                dbus_message_iter_recurse(&array, &reference);
+                const char* name = nullptr;
+                dbus_message_iter_get_basic(&reference, &name);
+                names->push_back(name ? name : "");
+            }
+        }
+        dbus_message_unref(reply);
+        return names;
     }
 
     void fetchItems(AtspiAccessible* object, Application& application) {
@@ -541,8 +575,34 @@ bool AtspiAccessibility::isProcessTrusted() {
 AXElement AtspiAccessibility::applicationElement(std::int32_t pid) {
     return thread_->run([this, pid] {
         if (!state_->initialised || !state_->desktop) return AXElement();
-        atspi_accessible_clear_cache(state_->desktop);
         GError* error = nullptr;
+        // Applications whose pids are known are matched from one listing; only when one is new, or the
+        // listing changed in between, is every application asked on its own.
+        if (auto names = state_->registeredBusNames()) {
+            bool allKnown = true;
+            for (std::size_t i = 0; i < names->size(); ++i) {
+                auto known = state_->pidsByBusName.find((*names)[i]);
+                if (known == state_->pidsByBusName.end()) {
+                    allKnown = false;
+                    continue;
+                }
+                if (known->second != pid) continue;
+                atspi_accessible_clear_cache(state_->desktop);
+                AtspiAccessible* app = atspi_accessible_get_child_at_index(state_->desktop, static_cast<gint>(i), &error);
+                if (!succeeded(error) || !app) break;
+                if (app->parent.app && app->parent.app->bus_name && (*names)[i] == app->parent.app->bus_name) {
+                    return state_->wrap(app, state_->application(pid, (*names)[i]));
+                }
+                g_object_unref(app);
+                break;
+            }
+            if (allKnown && std::none_of(names->begin(), names->end(), [&](const std::string& name) {
+                    return state_->pidsByBusName.at(name) == pid;
+                })) {
+                return AXElement();
+            }
+        }
+        atspi_accessible_clear_cache(state_->desktop);
         const gint count = atspi_accessible_get_child_count(state_->desktop, &error);
         if (!succeeded(error)) return AXElement();
         for (gint i = 0; i < count; ++i) {
