@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <csignal>
 
 #include "agent/ax_tree.hpp"
@@ -128,6 +129,29 @@ TEST_F(LinuxPort, AWidgetFactorySnapshotHasHundredsOfElementsWithMappedRolesAndO
     EXPECT_EQ(roles.count("Unknown"), 0u);
     // Roles with no established name keep the AT-SPI one in upper camel case.
     EXPECT_GT(roles["AXPageTab"], 0);
+
+    // The same elements in the same order as an independent reader sees them, asking child by child.
+    const std::string reader = R"(
+import sys, pyatspi
+app = next(a for a in pyatspi.Registry.getDesktop(0) if a and a.get_process_id() == int(sys.argv[1]))
+def walk(e, depth):
+    print(f"{depth}|{e.name}|{min(e.childCount, 1000)}")
+    for i in range(min(e.childCount, 1000)): walk(e.getChildAtIndex(i), depth + 1)
+walk(app, 0)
+)";
+    std::vector<std::string> expected;
+    for (const auto& line : runToCompletion("/usr/bin/python3", {"-c", reader, std::to_string(factory->pid())},
+                                            desktopEnvironment()).lines) {
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) expected.push_back(line);
+    }
+    std::vector<std::string> walked;
+    std::function<void(const agent::AXElementInfo&, int)> list = [&](const agent::AXElementInfo& e, int depth) {
+        const auto& children = e.children.value_or(std::vector<agent::AXElementInfo>{});
+        walked.push_back(std::to_string(depth) + "|" + e.label.value_or("") + "|" + std::to_string(children.size()));
+        for (const auto& child : children) list(child, depth + 1);
+    };
+    list(root, 0);
+    EXPECT_EQ(walked, expected);
 }
 
 TEST_F(LinuxPort, TheWorkspaceFindsActivatesAndReportsApplicationsByDesktopEntryId) {
