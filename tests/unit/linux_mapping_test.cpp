@@ -1,12 +1,15 @@
 // The Linux desktop's pure translations: AT-SPI roles to the agent's role names, macOS key codes and
-// flags to X keysyms, text to code points, and the permission report.
+// flags to X keysyms, text to code points, the permission report, and a tree's shape from a bulk listing.
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "agent/permission_check.hpp"
 #include "platform/input_events.hpp"
 #include "platform/linux/key_mapping.hpp"
 #include "platform/linux/role_names.hpp"
+#include "platform/linux/tree_shape.hpp"
 
 namespace pavo::platform::linux_desktop {
 namespace {
@@ -99,6 +102,39 @@ TEST(PermissionReport, LinesAndStatusFollowWhatIsGranted) {
     EXPECT_FALSE(screenOnly.granted);
     EXPECT_EQ(screenOnly.lines.back(), "hint_screen_recording=do s");
     EXPECT_EQ(screenOnly.lines.size(), 4u);
+}
+
+TEST(TreeShape, ChildCountsPlaceATreeOrderListingExactlyOrNotAtAll) {
+    std::map<std::string, std::int32_t> counts{{"r", 2}, {"a", 2}, {"a1", 0}, {"a2", 0}, {"b", 0}};
+    auto count = [&](const std::string& path) -> std::optional<std::int32_t> {
+        auto it = counts.find(path);
+        return it == counts.end() ? std::nullopt : std::optional(it->second);
+    };
+    const std::vector<std::string> listing{"a", "a1", "a2", "b"};
+    const auto shape = placeInTree("r", listing, count);
+    ASSERT_TRUE(shape);
+    EXPECT_EQ(*shape, (TreeShape{{"r", {0, 3}}, {"a", {1, 2}}}));
+
+    // Any count that does not account for the listing exactly leaves nothing to trust.
+    for (auto [path, wrong] : std::vector<std::pair<std::string, std::int32_t>>{{"a", 3}, {"a", 1}, {"r", 1}, {"b", -1}}) {
+        auto changed = counts;
+        changed[path] = wrong;
+        EXPECT_FALSE(placeInTree("r", listing, [&](const std::string& p) -> std::optional<std::int32_t> {
+            return changed.count(p) ? std::optional(changed[p]) : std::nullopt;
+        })) << path << "=" << wrong;
+    }
+    counts.erase("a2");
+    EXPECT_FALSE(placeInTree("r", listing, count)) << "a count nobody knows";
+    EXPECT_FALSE(placeInTree("r", {"a", "a1", "", "b"}, count)) << "an object without a path";
+
+    // A chain far deeper than any call stack would allow.
+    std::vector<std::string> chain;
+    for (int i = 0; i < 200000; ++i) chain.push_back(std::to_string(i));
+    const auto deep = placeInTree("root", chain, [&](const std::string& p) -> std::optional<std::int32_t> {
+        return p == chain.back() ? 0 : 1;
+    });
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(deep->at("199998"), std::vector<std::size_t>{199999});
 }
 
 }  // namespace

@@ -8,22 +8,25 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <functional>
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
+#include "platform/linux/atspi_bulk.hpp"
 #include "platform/linux/role_names.hpp"
+#include "platform/linux/tree_shape.hpp"
 
 namespace pavo::platform::linux_desktop {
 
 namespace {
 
-// Long enough for a busy application to answer, short enough that a frozen one cannot stall the agent.
-constexpr int kCallTimeoutMs = 500;
 // A failed call that took this long means the application did not answer at all.
 constexpr auto kUnanswered = std::chrono::milliseconds(kCallTimeoutMs * 8 / 10);
-// The item list is read once per walk; a walk that outlives this reads a fresh one.
-constexpr auto kItemListLifetime = std::chrono::seconds(1);
+// The item list and the bulk read of an application's tree are used for this long, unless anything is
+// done or posted meanwhile: one walk reads them once, and the action that follows a search reuses them.
+constexpr auto kBulkReadLifetime = std::chrono::seconds(1);
 // What was read of an element (also ahead of the walk reaching it) is used for this long; someone
 // polling one handle still sees changes, and any action or posted input forgets it at once.
 constexpr auto kNodeMemoLifetime = std::chrono::seconds(1);
@@ -43,20 +46,42 @@ bool succeeded(GError*& error) {
 
 std::uint64_t stateBit(AtspiStateType state) { return std::uint64_t{1} << static_cast<unsigned>(state); }
 
-// What one bulk reply tells about an element: enough for role, title and flags without further calls.
-struct Item {
-    AtspiRole role = ATSPI_ROLE_INVALID;
-    std::int32_t childCount = -1;
-    std::string name;
-    std::uint64_t states = 0;
-    // Interfaces it lists that the walk and the press use; knowing them saves libatspi's own lookup, a
-    // state and an interface round trip each time.
-    bool collection = false;
-    bool action = false;
+struct Frame {
+    AXPoint position;
+    AXSize size;
 };
 
-// One application: its pid, and the item list fetched once per walk and kept for its lifetime, so the
-// action that follows a search within it does not fetch the list again.
+std::optional<Frame> onScreenFrame(const ScreenRect& rect) {
+    if (rect.x == INT_MIN || rect.y == INT_MIN || rect.width < 0 || rect.height < 0) return std::nullopt;
+    return Frame{{static_cast<double>(rect.x), static_cast<double>(rect.y)},
+                 {static_cast<double>(rect.width), static_cast<double>(rect.height)}};
+}
+
+// An owned reference to a libatspi object; released on the desktop thread like every other.
+class ObjectRef {
+public:
+    explicit ObjectRef(AtspiAccessible* object) : object_(object) {}
+    ObjectRef(ObjectRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    ObjectRef& operator=(ObjectRef&&) = delete;
+    ~ObjectRef() {
+        if (object_) g_object_unref(object_);
+    }
+    AtspiAccessible* get() const { return object_; }
+
+private:
+    AtspiAccessible* object_;
+};
+
+// One bulk read of an application's whole tree, by object path: every object's children in order, and
+// the ids and on-screen extents read for them in one batch.
+struct TreeRead {
+    std::unordered_map<std::string, std::vector<ObjectRef>> children;
+    std::unordered_map<std::string, std::string> identifiers;
+    std::unordered_map<std::string, std::optional<Frame>> frames;
+    std::unordered_map<std::string, std::string> texts;  // of text roles
+};
+
+// One application: its pid, and its item list and tree read, both kept for their lifetime.
 struct Application {
     std::int32_t pid = 0;
     std::string busName;
@@ -66,7 +91,9 @@ struct Application {
     bool itemsFetched = false;
     std::uint64_t itemsGeneration = 0;
     std::chrono::steady_clock::time_point itemsTime;
-    std::unordered_map<std::string, Item> items;
+    BulkItems items;
+    bool treeTried = false;
+    std::optional<TreeRead> tree;
 };
 
 struct Basics {
@@ -78,10 +105,7 @@ struct Basics {
     std::optional<bool> action;
 };
 
-struct Frame {
-    AXPoint position;
-    AXSize size;
-};
+const char* pathOf(AtspiAccessible* object) { return object->parent.path ? object->parent.path : ""; }
 
 }  // namespace
 
@@ -109,6 +133,11 @@ public:
 
     std::shared_ptr<Application> application(std::int32_t pid, const std::string& busName) {
         if (applicationsByBusName.size() > 64) applicationsByBusName.clear();  // long-gone applications
+        // A tree read holds every object of its application: none is kept past its lifetime.
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& [name, kept] : applicationsByBusName) {
+            if (kept->tree && now - kept->itemsTime > kBulkReadLifetime) kept->tree.reset();
+        }
         auto& kept = applicationsByBusName[busName];
         if (!kept || kept->pid != pid) {
             kept = std::make_shared<Application>();
@@ -167,130 +196,36 @@ public:
         return value;
     }
 
-    // The bus names of the registered applications, in the registry's order, in one round trip (libatspi
-    // asks for them one at a time); nothing when the registry does not say.
     std::optional<std::vector<std::string>> registeredBusNames() {
         AtspiApplication* registry = desktop ? desktop->parent.app : nullptr;
         if (!registry || !registry->bus || !registry->bus_name || !desktop->parent.path) return std::nullopt;
-        DBusMessage* call = dbus_message_new_method_call(registry->bus_name, desktop->parent.path,
-                                                         "org.a11y.atspi.Accessible", "GetChildren");
-        if (!call) return std::nullopt;
-        DBusError error;
-        dbus_error_init(&error);
-        DBusMessage* reply = dbus_connection_send_with_reply_and_block(registry->bus, call, kCallTimeoutMs, &error);
-        dbus_message_unref(call);
-        if (!reply) {
-            dbus_error_free(&error);
-            return std::nullopt;
-        }
-        std::optional<std::vector<std::string>> names;
-        DBusMessageIter top, array;
-        if (std::string_view(dbus_message_get_signature(reply)) == "a(so)" && dbus_message_iter_init(reply, &top)) {
-            names.emplace();
-            dbus_message_iter_recurse(&top, &array);
-            for (; dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT; dbus_message_iter_next(&array)) {
-                DBusMessageIter reference;
-                dbus_message_iter_recurse(&array, &reference);
-                const char* name = nullptr;
-                dbus_message_iter_get_basic(&reference, &name);
-                names->push_back(name ? name : "");
-            }
-        }
-        dbus_message_unref(reply);
-        return names;
+        return linux_desktop::registeredBusNames(registry->bus, registry->bus_name, desktop->parent.path);
     }
 
-    void fetchItems(AtspiAccessible* object, Application& application) {
+    // The application's bulk reads as they stand now: fetched again once stale.
+    Application& current(Node& n) {
+        Application& application = *n.application;
+        const bool stale = application.itemsGeneration != generation.load() ||
+                           std::chrono::steady_clock::now() - application.itemsTime > kBulkReadLifetime;
+        if (application.itemsFetched && !stale) return application;
         application.itemsFetched = true;
         application.itemsGeneration = generation.load();
         application.itemsTime = std::chrono::steady_clock::now();
         application.items.clear();
-        AtspiApplication* app = object->parent.app;
-        if (!app || !app->bus || !app->bus_name) return;
-        DBusMessage* call = dbus_message_new_method_call(app->bus_name, "/org/a11y/atspi/cache",
-                                                         "org.a11y.atspi.Cache", "GetItems");
-        if (!call) return;
-        DBusError error;
-        dbus_error_init(&error);
-        const auto start = std::chrono::steady_clock::now();
-        DBusMessage* reply = dbus_connection_send_with_reply_and_block(app->bus, call, kCallTimeoutMs, &error);
-        dbus_message_unref(call);
-        if (!reply) {
-            dbus_error_free(&error);
-            if (std::chrono::steady_clock::now() - start >= kUnanswered) application.unresponsive = true;
-            return;
-        }
-        if (std::string_view(dbus_message_get_signature(reply)) == "a((so)(so)(so)iiassusau)") {
-            readItems(reply, application.items);
-        }
-        dbus_message_unref(reply);
+        application.tree.reset();
+        application.treeTried = false;
+        AtspiApplication* app = n.object->parent.app;
+        if (application.unresponsive || !app || !app->bus || !app->bus_name) return application;
+        BulkFailure failure = BulkFailure::none;
+        if (auto items = fetchBulkItems(app->bus, app->bus_name, failure)) application.items = std::move(*items);
+        if (failure == BulkFailure::unanswered) application.unresponsive = true;
+        return application;
     }
 
-    // The signature was checked by the caller; types are still checked field by field, since libdbus
-    // aborts the process on a mismatched read.
-    static void readItems(DBusMessage* reply, std::unordered_map<std::string, Item>& items) {
-        DBusMessageIter top, array;
-        dbus_message_iter_init(reply, &top);
-        dbus_message_iter_recurse(&top, &array);
-        for (; dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT; dbus_message_iter_next(&array)) {
-            DBusMessageIter field, reference;
-            dbus_message_iter_recurse(&array, &field);
-            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_STRUCT) continue;
-            dbus_message_iter_recurse(&field, &reference);  // self: (bus name, path)
-            dbus_message_iter_next(&reference);
-            if (dbus_message_iter_get_arg_type(&reference) != DBUS_TYPE_OBJECT_PATH) continue;
-            const char* path = nullptr;
-            dbus_message_iter_get_basic(&reference, &path);
-            // application, parent, index in parent, then the child count
-            for (int skip = 0; skip < 4; ++skip) dbus_message_iter_next(&field);
-            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_INT32) continue;
-            Item item;
-            dbus_int32_t childCount = -1;
-            dbus_message_iter_get_basic(&field, &childCount);
-            item.childCount = childCount;
-            dbus_message_iter_next(&field);
-            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_ARRAY) continue;
-            DBusMessageIter interfaces;
-            dbus_message_iter_recurse(&field, &interfaces);
-            for (; dbus_message_iter_get_arg_type(&interfaces) == DBUS_TYPE_STRING; dbus_message_iter_next(&interfaces)) {
-                const char* interface = nullptr;
-                dbus_message_iter_get_basic(&interfaces, &interface);
-                const std::string_view name = interface ? interface : "";
-                if (name == "org.a11y.atspi.Collection") item.collection = true;
-                if (name == "org.a11y.atspi.Action") item.action = true;
-            }
-            dbus_message_iter_next(&field);
-            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_STRING) continue;
-            const char* name = nullptr;
-            dbus_message_iter_get_basic(&field, &name);
-            item.name = name ? name : "";
-            dbus_message_iter_next(&field);
-            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_UINT32) continue;
-            dbus_uint32_t role = 0;
-            dbus_message_iter_get_basic(&field, &role);
-            item.role = static_cast<AtspiRole>(role);
-            dbus_message_iter_next(&field);  // description
-            dbus_message_iter_next(&field);
-            if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_ARRAY) continue;
-            DBusMessageIter states;
-            dbus_message_iter_recurse(&field, &states);
-            for (unsigned word = 0; word < 2 && dbus_message_iter_get_arg_type(&states) == DBUS_TYPE_UINT32;
-                 ++word, dbus_message_iter_next(&states)) {
-                dbus_uint32_t bits = 0;
-                dbus_message_iter_get_basic(&states, &bits);
-                item.states |= static_cast<std::uint64_t>(bits) << (32 * word);
-            }
-            if (path) items[path] = std::move(item);
-        }
-    }
-
-    const Item* listedItem(Node& n) {
+    const BulkItem* listedItem(Node& n) {
         if (!n.application) return nullptr;
-        Application& application = *n.application;
-        const bool stale = application.itemsGeneration != generation.load() ||
-                           std::chrono::steady_clock::now() - application.itemsTime > kItemListLifetime;
-        if (!application.itemsFetched || stale) fetchItems(n.object, application);
-        auto it = application.items.find(n.object->parent.path ? n.object->parent.path : "");
+        const Application& application = current(n);
+        auto it = application.items.find(pathOf(n.object));
         return it == application.items.end() ? nullptr : &it->second;
     }
 
@@ -303,13 +238,15 @@ public:
             return *n.basics;
         }
         const auto start = std::chrono::steady_clock::now();
-        if (const Item* item = listedItem(n)) {
+        if (const BulkItem* item = listedItem(n)) {
             b.roleName = takeString(atspi_role_get_name(item->role));
             b.name = item->name;
             b.states = item->states;
             b.childCount = item->childCount;
-            b.collection = item->collection;
-            b.action = item->action;
+            if (item->interfacesKnown) {
+                b.collection = item->collection;
+                b.action = item->action;
+            }
         } else {
             GError* error = nullptr;
             const AtspiRole role = atspi_accessible_get_role(n.object, &error);
@@ -331,6 +268,100 @@ public:
         return *n.basics;
     }
 
+    static bool wantsExtents(AtspiRole role, std::uint64_t states) {
+        return role != ATSPI_ROLE_APPLICATION && (states & stateBit(ATSPI_STATE_SHOWING));
+    }
+
+    // The application's tree, read in bulk from its root: every descendant in one Collection call (in
+    // tree order), their places from the child counts, and all ids and extents in one batch. The counts
+    // must place every descendant exactly, or nothing is kept and the walk asks parent by parent. (The
+    // item list's parent is no check: GTK names a popover's relative widget there, not its container.)
+    const TreeRead* treeRead(Node& root) {
+        Application& application = current(root);
+        if (application.tree || application.treeTried || application.unresponsive) {
+            return application.tree ? &*application.tree : nullptr;
+        }
+        application.treeTried = true;
+        const BulkItem* rootItem = listedItem(root);
+        AtspiApplication* app = root.object->parent.app;
+        if (!rootItem || rootItem->role != ATSPI_ROLE_APPLICATION || !rootItem->collection || !app || !app->bus ||
+            !app->bus_name) {
+            return nullptr;
+        }
+        GError* error = nullptr;
+        GArray* matches = atspi_collection_get_matches(ATSPI_COLLECTION(root.object), everything,
+                                                       ATSPI_Collection_SORT_ORDER_CANONICAL, 0, TRUE, &error);
+        if (!succeeded(error) || !matches) {
+            if (matches) g_array_free(matches, TRUE);
+            return nullptr;
+        }
+        std::vector<ObjectRef> descendants;
+        descendants.reserve(matches->len);
+        for (guint i = 0; i < matches->len; ++i) descendants.emplace_back(g_array_index(matches, AtspiAccessible*, i));
+        g_array_free(matches, TRUE);
+
+        // Every id, on-screen extent and text, and whatever the item list lacks, in one batch.
+        std::vector<BulkReadRequest> reads;
+        std::unordered_map<std::string, std::int32_t> childCounts;
+        std::unordered_map<std::string, BulkItem> unlisted;
+        auto plan = [&](const std::string& path) {
+            reads.push_back({path, BulkRead::identifier});
+            auto item = application.items.find(path);
+            if (item == application.items.end()) {
+                unlisted[path].interfacesKnown = false;
+                for (BulkRead read : {BulkRead::childCount, BulkRead::role, BulkRead::name, BulkRead::states,
+                                      BulkRead::extents, BulkRead::text}) {
+                    reads.push_back({path, read});
+                }
+                return;
+            }
+            if (item->second.childCount < 0) {
+                reads.push_back({path, BulkRead::childCount});  // some objects list none
+            } else {
+                childCounts[path] = item->second.childCount;
+            }
+            if (wantsExtents(item->second.role, item->second.states)) reads.push_back({path, BulkRead::extents});
+            if (isTextRole(takeString(atspi_role_get_name(item->second.role)))) reads.push_back({path, BulkRead::text});
+        };
+        plan(pathOf(root.object));
+        for (const auto& d : descendants) plan(pathOf(d.get()));
+        TreeRead tree;
+        std::unordered_map<std::string, int> unlistedParts;
+        pipelinedReads(app->bus, app->bus_name, reads, [&](std::size_t index, const BulkReadReply& reply) {
+            const std::string& path = reads[index].path;
+            if (reply.identifier) tree.identifiers[path] = *reply.identifier;
+            if (reply.extents) tree.frames[path] = onScreenFrame(*reply.extents);
+            if (reply.text) tree.texts[path] = *reply.text;
+            if (reply.childCount) childCounts[path] = *reply.childCount;
+            auto item = unlisted.find(path);
+            if (item == unlisted.end()) return;
+            if (reply.childCount) item->second.childCount = *reply.childCount;
+            if (reply.role) item->second.role = *reply.role;
+            if (reply.name) item->second.name = *reply.name;
+            if (reply.states) item->second.states = *reply.states;
+            if (reply.role || reply.name || reply.states) ++unlistedParts[path];
+        });
+        // Read in full, an unlisted object counts as listed from now on.
+        for (auto& [path, item] : unlisted) {
+            if (unlistedParts[path] == 3) application.items.emplace(path, std::move(item));
+        }
+
+        std::vector<std::string> preorder;
+        preorder.reserve(descendants.size());
+        for (const auto& d : descendants) preorder.push_back(pathOf(d.get()));
+        const auto shape = placeInTree(pathOf(root.object), preorder, [&](const std::string& path) {
+            auto count = childCounts.find(path);
+            return count == childCounts.end() ? std::nullopt : std::optional<std::int32_t>(count->second);
+        });
+        if (!shape) return nullptr;
+        for (const auto& [parent, indexes] : *shape) {
+            auto& children = tree.children[parent];
+            for (std::size_t index : indexes) children.push_back(std::move(descendants[index]));
+        }
+        application.tree = std::move(tree);
+        return &*application.tree;
+    }
+
     // Absent for anything not on screen: hidden elements, and those that report the off-screen sentinel.
     const std::optional<Frame>& frame(Node& n) {
         fresh(n);
@@ -338,104 +369,67 @@ public:
         const Basics& b = basics(n);
         std::optional<Frame> result;
         if (b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING))) {
+            if (n.application) {
+                if (const auto& tree = current(n).tree) {
+                    if (auto known = tree->frames.find(pathOf(n.object)); known != tree->frames.end()) {
+                        n.frame = known->second;
+                        return *n.frame;
+                    }
+                }
+            }
             GError* error = nullptr;
             AtspiRect* rect = atspi_component_get_extents(ATSPI_COMPONENT(n.object), ATSPI_COORD_TYPE_SCREEN, &error);
-            if (succeeded(error) && rect) result = onScreenFrame(rect->x, rect->y, rect->width, rect->height);
+            if (succeeded(error) && rect) result = onScreenFrame({rect->x, rect->y, rect->width, rect->height});
             if (rect) g_free(rect);
         }
         n.frame = result;
         return *n.frame;
     }
 
-    // Reads the accessible id and the on-screen extents of a whole row of siblings with every request
-    // sent before any reply is awaited, so the row costs about one round trip instead of two per element.
-    // Whatever does not come back is read one by one later, as without this.
+    // Reads the accessible id and the on-screen extents of a whole row of siblings in one batch, so the row
+    // costs about one round trip instead of two per element. Whatever does not come back is read one by
+    // one later, as without this.
     void readAhead(const std::vector<Node*>& row) {
         if (row.empty() || !row.front()->application || row.front()->application->unresponsive) return;
         AtspiApplication* app = row.front()->object->parent.app;
         if (!app || !app->bus || !app->bus_name) return;
-        struct Pending {
-            Node* node;
-            DBusPendingCall* call;
-            bool extents;
-        };
-        std::vector<Pending> pending;
-        auto send = [&](Node* n, DBusMessage* message, bool extents) {
-            if (!message) return;
-            DBusPendingCall* call = nullptr;
-            if (dbus_connection_send_with_reply(app->bus, message, &call, kCallTimeoutMs) && call) {
-                pending.push_back({n, call, extents});
-            }
-            dbus_message_unref(message);
-        };
-        const char* accessibleInterface = "org.a11y.atspi.Accessible";
-        const char* idProperty = "AccessibleId";
-        const dbus_uint32_t screen = ATSPI_COORD_TYPE_SCREEN;
+        std::vector<BulkReadRequest> reads;
+        std::vector<Node*> readFor;
         for (Node* n : row) {
-            const char* path = n->object->parent.path;
-            if (!path) continue;
             const Basics& b = basics(*n);
-            DBusMessage* id = dbus_message_new_method_call(app->bus_name, path, "org.freedesktop.DBus.Properties", "Get");
-            if (id) dbus_message_append_args(id, DBUS_TYPE_STRING, &accessibleInterface, DBUS_TYPE_STRING, &idProperty,
-                                             DBUS_TYPE_INVALID);
-            send(n, id, false);
+            reads.push_back({pathOf(n->object), BulkRead::identifier});
+            readFor.push_back(n);
             if (b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING))) {
-                DBusMessage* extents = dbus_message_new_method_call(app->bus_name, path, "org.a11y.atspi.Component",
-                                                                    "GetExtents");
-                if (extents) dbus_message_append_args(extents, DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
-                send(n, extents, true);
+                reads.push_back({pathOf(n->object), BulkRead::extents});
+                readFor.push_back(n);
             }
         }
-        dbus_connection_flush(app->bus);
-        for (const Pending& p : pending) {
-            dbus_pending_call_block(p.call);
-            DBusMessage* reply = dbus_pending_call_steal_reply(p.call);
-            dbus_pending_call_unref(p.call);
-            if (!reply) continue;
-            if (dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN) {
-                if (p.extents) {
-                    readExtents(reply, *p.node);
-                } else {
-                    readIdentifier(reply, *p.node);
-                }
-            }
-            dbus_message_unref(reply);
-        }
+        pipelinedReads(app->bus, app->bus_name, reads, [&](std::size_t index, const BulkReadReply& reply) {
+            if (reply.identifier) readFor[index]->identifier = *reply.identifier;
+            if (reply.extents) readFor[index]->frame = onScreenFrame(*reply.extents);
+        });
     }
 
-    static void readIdentifier(DBusMessage* reply, Node& n) {
-        DBusMessageIter top, variant;
-        if (!dbus_message_iter_init(reply, &top) || dbus_message_iter_get_arg_type(&top) != DBUS_TYPE_VARIANT) return;
-        dbus_message_iter_recurse(&top, &variant);
-        if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_STRING) return;
-        const char* id = nullptr;
-        dbus_message_iter_get_basic(&variant, &id);
-        n.identifier = id ? id : "";
-    }
-
-    static void readExtents(DBusMessage* reply, Node& n) {
-        DBusMessageIter top, rect;
-        if (!dbus_message_iter_init(reply, &top) || dbus_message_iter_get_arg_type(&top) != DBUS_TYPE_STRUCT) return;
-        dbus_message_iter_recurse(&top, &rect);
-        std::array<dbus_int32_t, 4> values{};
-        for (auto& value : values) {
-            if (dbus_message_iter_get_arg_type(&rect) != DBUS_TYPE_INT32) return;
-            dbus_message_iter_get_basic(&rect, &value);
-            dbus_message_iter_next(&rect);
-        }
-        n.frame = onScreenFrame(values[0], values[1], values[2], values[3]);
-    }
-
-    static std::optional<Frame> onScreenFrame(int x, int y, int width, int height) {
-        if (x == INT_MIN || y == INT_MIN || width < 0 || height < 0) return std::nullopt;
-        return Frame{{static_cast<double>(x), static_cast<double>(y)},
-                     {static_cast<double>(width), static_cast<double>(height)}};
+    std::optional<std::string> treeText(Node& n) {
+        if (!n.application || !current(n).tree) return std::nullopt;
+        const auto& texts = n.application->tree->texts;
+        auto known = texts.find(pathOf(n.object));
+        if (known == texts.end()) return std::nullopt;
+        return known->second;
     }
 
     std::optional<std::string> identifier(Node& n) {
         fresh(n);
         if (!n.identifier) {
             if (n.application && n.application->unresponsive) return std::nullopt;
+            if (n.application) {
+                if (const auto& tree = current(n).tree) {
+                    if (auto known = tree->identifiers.find(pathOf(n.object)); known != tree->identifiers.end()) {
+                        n.identifier = known->second;
+                        return n.identifier;
+                    }
+                }
+            }
             GError* error = nullptr;
             std::string id = takeString(atspi_accessible_get_accessible_id(n.object, &error));
             if (!succeeded(error)) return std::nullopt;
@@ -554,6 +548,7 @@ AtspiAccessibility::AtspiAccessibility(std::shared_ptr<DesktopThread> thread, Wh
 
 AtspiAccessibility::~AtspiAccessibility() {
     thread_->run([this] {
+        state_->applicationsByBusName.clear();
         if (state_->everything) g_object_unref(state_->everything);
         if (state_->desktop) g_object_unref(state_->desktop);
         state_->everything = nullptr;
@@ -644,6 +639,7 @@ std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& 
         }
         if (name == "AXValue") {
             if (!isTextRole(b.roleName)) return std::nullopt;
+            if (auto known = state_->treeText(*n)) return known;
             GError* error = nullptr;
             std::string text = takeString(atspi_text_get_text(ATSPI_TEXT(n->object), 0, -1, &error));
             if (!succeeded(error)) return std::nullopt;
@@ -698,6 +694,20 @@ std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXEleme
         // A leaf, as the item list read for this walk says, needs no call.
         const Basics& basics = state_->basics(*n);
         if (basics.childCount == 0) return std::vector<AXElement>{};
+        // A walk begins at the application; from there the whole tree is read in bulk when it can be.
+        if (basics.roleName == "application") state_->treeRead(*n);
+        const TreeRead* tree = nullptr;
+        if (n->application && state_->current(*n).tree) tree = &*n->application->tree;
+        if (tree) {
+            if (auto known = tree->children.find(pathOf(n->object)); known != tree->children.end()) {
+                std::vector<AXElement> out;
+                for (const auto& child : known->second) {
+                    if (out.size() == std::min(limit, kMaxChildren)) break;
+                    out.push_back(state_->wrap(ATSPI_ACCESSIBLE(g_object_ref(child.get())), n->application));
+                }
+                return out;
+            }
+        }
         auto objects = state_->childObjects(n->object, std::min(limit, kMaxChildren), basics.collection);
         if (!objects) return std::nullopt;
         std::vector<AXElement> out;
