@@ -268,32 +268,34 @@ public:
         return *n.basics;
     }
 
+    // Only what is showing has a frame; an application has none at all.
     static bool wantsExtents(AtspiRole role, std::uint64_t states) {
         return role != ATSPI_ROLE_APPLICATION && (states & stateBit(ATSPI_STATE_SHOWING));
+    }
+    static bool wantsExtents(const Basics& b) {
+        return b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING));
     }
 
     // The application's tree, read in bulk from its root: every descendant in one Collection call (in
     // tree order), their places from the child counts, and all ids and extents in one batch. The counts
     // must place every descendant exactly, or nothing is kept and the walk asks parent by parent. (The
     // item list's parent is no check: GTK names a popover's relative widget there, not its container.)
-    const TreeRead* treeRead(Node& root) {
+    void readTree(Node& root) {
         Application& application = current(root);
-        if (application.tree || application.treeTried || application.unresponsive) {
-            return application.tree ? &*application.tree : nullptr;
-        }
+        if (application.tree || application.treeTried || application.unresponsive) return;
         application.treeTried = true;
         const BulkItem* rootItem = listedItem(root);
         AtspiApplication* app = root.object->parent.app;
         if (!rootItem || rootItem->role != ATSPI_ROLE_APPLICATION || !rootItem->collection || !app || !app->bus ||
             !app->bus_name) {
-            return nullptr;
+            return;
         }
         GError* error = nullptr;
         GArray* matches = atspi_collection_get_matches(ATSPI_COLLECTION(root.object), everything,
                                                        ATSPI_Collection_SORT_ORDER_CANONICAL, 0, TRUE, &error);
         if (!succeeded(error) || !matches) {
             if (matches) g_array_free(matches, TRUE);
-            return nullptr;
+            return;
         }
         std::vector<ObjectRef> descendants;
         descendants.reserve(matches->len);
@@ -353,13 +355,12 @@ public:
             auto count = childCounts.find(path);
             return count == childCounts.end() ? std::nullopt : std::optional<std::int32_t>(count->second);
         });
-        if (!shape) return nullptr;
+        if (!shape) return;
         for (const auto& [parent, indexes] : *shape) {
             auto& children = tree.children[parent];
             for (std::size_t index : indexes) children.push_back(std::move(descendants[index]));
         }
         application.tree = std::move(tree);
-        return &*application.tree;
     }
 
     // Absent for anything not on screen: hidden elements, and those that report the off-screen sentinel.
@@ -368,7 +369,7 @@ public:
         if (n.frame) return *n.frame;
         const Basics& b = basics(n);
         std::optional<Frame> result;
-        if (b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING))) {
+        if (wantsExtents(b)) {
             if (n.application) {
                 if (const auto& tree = current(n).tree) {
                     if (auto known = tree->frames.find(pathOf(n.object)); known != tree->frames.end()) {
@@ -399,7 +400,7 @@ public:
             const Basics& b = basics(*n);
             reads.push_back({pathOf(n->object), BulkRead::identifier});
             readFor.push_back(n);
-            if (b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING))) {
+            if (wantsExtents(b)) {
                 reads.push_back({pathOf(n->object), BulkRead::extents});
                 readFor.push_back(n);
             }
@@ -695,7 +696,7 @@ std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXEleme
         const Basics& basics = state_->basics(*n);
         if (basics.childCount == 0) return std::vector<AXElement>{};
         // A walk begins at the application; from there the whole tree is read in bulk when it can be.
-        if (basics.roleName == "application") state_->treeRead(*n);
+        if (basics.roleName == "application") state_->readTree(*n);
         const TreeRead* tree = nullptr;
         if (n->application && state_->current(*n).tree) tree = &*n->application->tree;
         if (tree) {
