@@ -1,5 +1,6 @@
 #include "platform/linux/atspi_bulk.hpp"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string_view>
@@ -238,31 +239,37 @@ std::optional<std::vector<std::string>> registeredBusNames(DBusConnection* bus, 
 
 void pipelinedReads(DBusConnection* bus, const char* busName, const std::vector<BulkReadRequest>& requests,
                     const std::function<void(std::size_t index, const BulkReadReply& reply)>& answered) {
+    // Each read's timeout runs from when it is sent, and the application answers them one after another:
+    // a window of reads in flight keeps a large batch from timing out behind itself.
+    constexpr std::size_t kInFlight = 256;
     std::vector<std::pair<std::size_t, DBusPendingCall*>> pending;
-    pending.reserve(requests.size());
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-        DBusMessage* message = readMessage(busName, requests[i]);
-        if (!message) continue;
-        DBusPendingCall* waiting = nullptr;
-        if (dbus_connection_send_with_reply(bus, message, &waiting, kCallTimeoutMs) && waiting) {
-            pending.emplace_back(i, waiting);
-        }
-        dbus_message_unref(message);
-    }
-    dbus_connection_flush(bus);
-    for (const auto& [index, waiting] : pending) {
-        dbus_pending_call_block(waiting);
-        DBusMessage* reply = dbus_pending_call_steal_reply(waiting);
-        dbus_pending_call_unref(waiting);
-        if (!reply) continue;
-        if (dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN) {
-            BulkReadReply out;
-            readReply(reply, requests[index].read, out);
-            if (out.identifier || out.extents || out.childCount || out.role || out.name || out.states || out.text) {
-                answered(index, out);
+    pending.reserve(std::min(requests.size(), kInFlight));
+    for (std::size_t first = 0; first < requests.size(); first += kInFlight) {
+        pending.clear();
+        for (std::size_t i = first; i < std::min(requests.size(), first + kInFlight); ++i) {
+            DBusMessage* message = readMessage(busName, requests[i]);
+            if (!message) continue;
+            DBusPendingCall* waiting = nullptr;
+            if (dbus_connection_send_with_reply(bus, message, &waiting, kCallTimeoutMs) && waiting) {
+                pending.emplace_back(i, waiting);
             }
+            dbus_message_unref(message);
         }
-        dbus_message_unref(reply);
+        dbus_connection_flush(bus);
+        for (const auto& [index, waiting] : pending) {
+            dbus_pending_call_block(waiting);
+            DBusMessage* reply = dbus_pending_call_steal_reply(waiting);
+            dbus_pending_call_unref(waiting);
+            if (!reply) continue;
+            if (dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN) {
+                BulkReadReply out;
+                readReply(reply, requests[index].read, out);
+                if (out.identifier || out.extents || out.childCount || out.role || out.name || out.states || out.text) {
+                    answered(index, out);
+                }
+            }
+            dbus_message_unref(reply);
+        }
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // Raw D-Bus requests to accessible applications that libatspi makes one at a time or not at all: the
-// bulk item list, the registry's list of applications, and batches of reads sent before any reply is
-// awaited. Replies are type-checked field by field, since libdbus aborts the process on a mismatched read.
-// Called on the desktop thread only.
+// bulk item list, the registry's list of applications, and pipelined batches of reads. Replies are
+// type-checked field by field, since libdbus aborts the process on a mismatched read. Called on the
+// desktop thread only.
 
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
@@ -64,8 +64,9 @@ struct BulkReadReply {
     std::optional<std::string> text;  // the whole text of a Text object
 };
 
-// Sends every read before awaiting any reply, so a batch costs about one round trip. `answered` is called
-// with the request's index for each reply of the expected type; other replies are dropped.
+// Sends reads in windows of a few hundred, each window before awaiting any of its replies, so a batch
+// costs about one round trip per window. `answered` is called with the request's index for each reply of
+// the expected type; other replies are dropped.
 void pipelinedReads(DBusConnection* bus, const char* busName, const std::vector<BulkReadRequest>& requests,
                     const std::function<void(std::size_t index, const BulkReadReply& reply)>& answered);
 
