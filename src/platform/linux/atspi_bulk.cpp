@@ -241,7 +241,7 @@ void pipelinedReads(DBusConnection* bus, const char* busName, const std::vector<
                     const std::function<void(std::size_t index, const BulkReadReply& reply)>& answered) {
     // Each read's timeout runs from when it is sent, and the application answers them one after another:
     // a window of reads in flight keeps a large batch from timing out behind itself.
-    constexpr std::size_t kInFlight = 256;
+    constexpr std::size_t kInFlight = 1024;
     std::vector<std::pair<std::size_t, DBusPendingCall*>> pending;
     pending.reserve(std::min(requests.size(), kInFlight));
     for (std::size_t first = 0; first < requests.size(); first += kInFlight) {

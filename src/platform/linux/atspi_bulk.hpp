@@ -64,7 +64,7 @@ struct BulkReadReply {
     std::optional<std::string> text;  // the whole text of a Text object
 };
 
-// Sends reads in windows of a few hundred, each window before awaiting any of its replies, so a batch
+// Sends reads in windows of about a thousand, each window before awaiting any of its replies, so a batch
 // costs about one round trip per window. `answered` is called with the request's index for each reply of
 // the expected type; other replies are dropped.
 void pipelinedReads(DBusConnection* bus, const char* busName, const std::vector<BulkReadRequest>& requests,
