@@ -16,12 +16,13 @@
 #include <string>
 #include <thread>
 
-#include "agent/ax_context.hpp"
-#include "agent/ax_tree_cache.hpp"
-#include "agent/ax_tree_endpoint.hpp"
-#include "agent/batch_manager.hpp"
-#include "agent/http_server.hpp"
-#include "agent/routes.hpp"
+#include "agent/ax/ax_context.hpp"
+#include "agent/ax/ax_tree_cache.hpp"
+#include "agent/ax/ax_tree_data.hpp"
+#include "agent/ax/batch_manager.hpp"
+#include "agent/consent/consent_gate.hpp"
+#include "agent/server/dispatcher.hpp"
+#include "agent/server/routes.hpp"
 #include "http/server.hpp"
 #include "platform/simulated/simulated_desktop.hpp"
 
@@ -68,8 +69,8 @@ void BM_TreeMissBuildAndSerialise(benchmark::State& state) {
     std::size_t bytes = 0;
     for (auto _ : state) {
         agent.cache.bump();
-        auto result = agent::axTreeDataOnDesktop(agent.context, std::nullopt, std::nullopt);
-        bytes = result.snapshot->treeResponseBody().size();
+        auto result = agent::axTreeDataOnDesktop(agent.context, std::nullopt, std::nullopt, 500);
+        bytes = result->snapshot->treeResponseBody().size();
         benchmark::DoNotOptimize(bytes);
     }
     state.counters["requests/s"] =
@@ -80,11 +81,10 @@ BENCHMARK(BM_TreeMissBuildAndSerialise)->Unit(benchmark::kMillisecond);
 
 // The real listener and dispatcher on their own I/O thread, and a keep-alive client on this one.
 class LoopbackAgent {
-public:
+  public:
     LoopbackAgent() : server_("bench-token") {
-        agent::registerRoutes(server_, agent::RouteContext{agent_.context, nullptr});
-        listener_.emplace(io_, 0, http::agentDialect(),
-                          [this](http::HTTPRequest request) { return server_.dispatch(std::move(request)); });
+        agent::registerRoutes(server_, agent::Features{agent_.context, ungated_});
+        listener_.emplace(io_, 0, http::agentDialect(), server_.service());
         listener_->start();
         thread_ = std::thread([this] { io_.run(); });
         socket_.connect({asio::ip::make_address("127.0.0.1"), listener_->port()});
@@ -92,7 +92,10 @@ public:
     }
     ~LoopbackAgent() {
         socket_.close();
-        asio::post(io_, [this] { listener_->stop(); io_.stop(); });
+        asio::post(io_, [this] {
+            listener_->stop();
+            io_.stop();
+        });
         thread_.join();
     }
 
@@ -101,7 +104,8 @@ public:
     // One request; returns the reply's cache header and body size.
     std::pair<std::string, std::size_t> tree() {
         static const std::string request =
-            "POST /ax/tree HTTP/1.1\r\nHost: 127.0.0.1\r\nx-pavo-token: bench-token\r\nContent-Length: 2\r\n\r\n{}";
+            "POST /ax/tree HTTP/1.1\r\nHost: 127.0.0.1\r\nx-pavo-token: bench-token\r\nContent-Length: "
+            "2\r\n\r\n{}";
         asio::write(socket_, asio::buffer(request));
         const std::size_t headEnd = asio::read_until(socket_, asio::dynamic_buffer(buffer_), "\r\n\r\n");
         const std::string head = buffer_.substr(0, headEnd);
@@ -109,17 +113,19 @@ public:
         const auto lengthAt = head.find("Content-Length: ") + 16;
         const std::size_t length = std::stoul(head.substr(lengthAt, head.find("\r\n", lengthAt) - lengthAt));
         if (buffer_.size() < length) {
-            asio::read(socket_, asio::dynamic_buffer(buffer_), asio::transfer_exactly(length - buffer_.size()));
+            asio::read(socket_, asio::dynamic_buffer(buffer_),
+                       asio::transfer_exactly(length - buffer_.size()));
         }
         buffer_.erase(0, length);
         const auto cacheAt = head.find("X-Pavo-Cache: ") + 14;
         return {head.substr(cacheAt, head.find("\r\n", cacheAt) - cacheAt), length};
     }
 
-private:
+  private:
     Agent agent_;
     asio::io_context io_{1};
-    agent::HTTPServer server_;
+    agent::ConsentGate ungated_{nullptr};
+    agent::Dispatcher server_;
     std::optional<http::Listener> listener_;
     std::thread thread_;
     asio::io_context clientIo_;

@@ -7,8 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "agent/key_chord.hpp"
-#include "agent/key_codes.hpp"
+#include "agent/keys/key_chord.hpp"
+#include "agent/keys/key_codes.hpp"
+#include "common/modifier_flags.hpp"
 #include "common/text.hpp"
 
 namespace {
@@ -19,8 +20,9 @@ void check(bool condition) {
     if (!condition) std::abort();
 }
 
+namespace modifier = pavo::common::modifier;
 constexpr std::uint64_t kAllModifiers =
-    kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag | kFunctionFlag;
+    modifier::shift | modifier::control | modifier::option | modifier::command | modifier::function;
 
 }  // namespace
 
@@ -34,12 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (pavo::common::isValidUtf8(bytes)) {
         std::string joined;
-        for (const std::string& character : splitCharacters(bytes)) {
+        for (const std::string& character : pavo::common::splitCharacters(bytes)) {
             check(!character.empty());
             joined += character;
             // A character the table knows is always one byte, and never carries a modifier but shift.
             if (const auto press = keyCodeForCharacter(character)) {
-                check(character.size() == 1 && (press->flags & ~kShiftFlag) == 0);
+                check(character.size() == 1 && (press->flags & ~modifier::shift) == 0);
             }
         }
         check(joined == bytes);

@@ -32,7 +32,9 @@ std::vector<std::string> usageLines(const AgentDefaults& defaults) {
 }
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments, const AgentDefaults& defaults) {
-    const auto usageExit = [&](int status) { return ParsedCommandLine{std::nullopt, usageLines(defaults), status}; };
+    const auto usageExit = [&](int status) {
+        return ParsedCommandLine{std::nullopt, usageLines(defaults), status};
+    };
 
     StartupSettings settings;
     settings.port = defaults.port;
@@ -77,8 +79,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments, co
     const bool usesPort = !settings.command || *settings.command == "install";
     if (usesPort && (settings.port < 0 || settings.port > 65535)) {
         ParsedCommandLine outOfRange = usageExit(1);
-        outOfRange.output.insert(outOfRange.output.begin(),
-                                 "Error: --port must be between 0 and 65535, got " + std::to_string(settings.port));
+        outOfRange.output.insert(
+            outOfRange.output.begin(),
+            "Error: --port must be between 0 and 65535, got " + std::to_string(settings.port));
         return outOfRange;
     }
     return ParsedCommandLine{settings, {}, 0};

@@ -1,5 +1,6 @@
 #pragma once
-// Which desktop the agent drives, chosen once at start-up from the environment.
+// Which desktop the agent drives, chosen once at start-up from the environment. Only the pavo-agent
+// program links this, and with it the real Linux desktop.
 
 #include <functional>
 #include <memory>
@@ -7,7 +8,6 @@
 #include <string>
 
 #include "platform/desktop.hpp"
-#include "platform/permissions.hpp"
 
 namespace pavo::agent {
 
@@ -17,8 +17,5 @@ using EnvironmentLookup = std::function<std::optional<std::string>(const char*)>
 // of everything done to it in VEXLO_PAVO_DESKTOP_JOURNAL). "linux" or unset: the real desktop (AT-SPI, X11).
 // Throws std::runtime_error for any other value or an unusable scene.
 std::unique_ptr<platform::Desktop> openDesktop(const EnvironmentLookup& getenv);
-
-// What the chosen desktop grants, for the `permissions` command.
-platform::PermissionState checkPermissions(const EnvironmentLookup& getenv);
 
 }  // namespace pavo::agent

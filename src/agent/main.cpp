@@ -6,22 +6,22 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
-#include <iostream>
 #include <string>
 #include <vector>
 
-#include "agent/ax_context.hpp"
-#include "agent/ax_tree_cache.hpp"
-#include "agent/batch_manager.hpp"
+#include "agent/ax/ax_context.hpp"
+#include "agent/ax/ax_tree_cache.hpp"
+#include "agent/ax/batch_manager.hpp"
 #include "agent/command_line.hpp"
+#include "agent/consent/consent_gate.hpp"
 #include "agent/desktop_choice.hpp"
-#include "agent/http_server.hpp"
-#include "agent/overlay_client.hpp"
-#include "agent/permission_check.hpp"
-#include "agent/routes.hpp"
+#include "agent/permission_report.hpp"
+#include "agent/server/dispatcher.hpp"
+#include "agent/server/routes.hpp"
 #include "common/files.hpp"
 #include "http/server.hpp"
 
@@ -46,16 +46,17 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     agent::BatchManager batches;
     // Read once: an overlay that starts, moves or stops later is not noticed until the agent restarts.
     const std::shared_ptr<const agent::OverlayClient> overlay = agent::findOverlay(common::homeDirectory());
+    const agent::ConsentGate gate(overlay);
     boost::asio::io_context io(1);
     const std::unique_ptr<platform::Desktop> desktop = agent::openDesktop(environmentValue);
     agent::AXContext accessibility{*desktop, treeCache, batches};
-    agent::HTTPServer server(token);
-    agent::registerRoutes(server, agent::RouteContext{accessibility, overlay});
+    agent::Dispatcher dispatcher(token);
+    agent::registerRoutes(dispatcher, agent::Features{accessibility, gate});
 
     std::optional<http::Listener> listener;
     try {
         listener.emplace(io, static_cast<std::uint16_t>(settings.port), http::agentDialect(),
-                         [&server](http::HTTPRequest request) { return server.dispatch(std::move(request)); });
+                         dispatcher.service());
     } catch (const boost::system::system_error& error) {
         throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(settings.port) + ": " +
                                  error.code().message());
@@ -97,14 +98,15 @@ int run(const std::string& program, const std::vector<std::string>& arguments) {
         // Linux shows no permission prompt, so the prompt setting changes nothing here.
         const auto report = agent::permissionReport(
             common::runningExecutablePath().value_or(program.empty() ? "unknown" : program),
-            agent::checkPermissions(environmentValue));
+            agent::openDesktop(environmentValue)->permissions());
         printLines(report.lines);
         return report.granted ? 0 : 3;
     }
 
     const std::string token = agent::resolveToken(settings, common::readFile);
     if (token.empty()) {
-        std::vector<std::string> lines{"Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required"};
+        std::vector<std::string> lines{
+            "Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required"};
         const auto usage = agent::usageLines(defaults);
         lines.insert(lines.end(), usage.begin(), usage.end());
         printLines(lines);

@@ -1,10 +1,13 @@
 #include "common/text.hpp"
 
-#include <unicode/unistr.h>
+#include <unicode/brkiter.h>
 #include <unicode/locid.h>
+#include <unicode/unistr.h>
+#include <unicode/utext.h>
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 namespace pavo::common {
 
@@ -91,7 +94,9 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string_view trimSpaces(std::string_view text) { return trimWith(text, isSpaceSeparatorOrTab); }
+std::string_view trimSpaces(std::string_view text) {
+    return trimWith(text, isSpaceSeparatorOrTab);
+}
 
 std::string_view trimWhitespaceAndNewlines(std::string_view text) {
     return trimWith(text, isWhitespaceOrNewline);
@@ -107,8 +112,8 @@ std::string toLower(std::string_view text) {
         }
         return out;
     }
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+    icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
     u.toLower(icu::Locale::getRoot());
     std::string out;
     u.toUTF8String(out);
@@ -139,6 +144,43 @@ ParsedInteger parseDecimalInteger(std::string_view text) {
         value = -value;
     }
     return {IntegerSyntax::valid, value};
+}
+
+std::vector<std::string> splitCharacters(std::string_view text) {
+    std::vector<std::string> characters;
+    if (text.empty()) return characters;
+
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UText, decltype(&utext_close)> utext(
+        utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()), &status), &utext_close);
+    std::unique_ptr<icu::BreakIterator> breaks(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_SUCCESS(status)) breaks->setText(utext.get(), status);
+    if (U_FAILURE(status)) {
+        // Without ICU's rules the best remaining answer is the text as one piece, never a lost character.
+        characters.emplace_back(text);
+        return characters;
+    }
+    // Boundaries are native (UTF-8 byte) offsets because the text is a UTF-8 UText.
+    std::int32_t start = breaks->first();
+    for (std::int32_t end = breaks->next(); end != icu::BreakIterator::DONE;
+         start = end, end = breaks->next()) {
+        characters.emplace_back(
+            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
+    }
+    return characters;
+}
+
+std::u16string toUtf16(std::string_view text) {
+    const icu::UnicodeString converted =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+    return std::u16string(converted.getBuffer(), static_cast<std::size_t>(converted.length()));
+}
+
+std::string toUtf8(std::u16string_view text) {
+    std::string out;
+    icu::UnicodeString(text.data(), static_cast<std::int32_t>(text.size())).toUTF8String(out);
+    return out;
 }
 
 }  // namespace pavo::common

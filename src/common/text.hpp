@@ -1,11 +1,12 @@
 #pragma once
-// Text rules shared by both programs: UTF-8 validity, Unicode trimming and lower-casing, and the
-// strict decimal integer syntax the command line and the HTTP framing accept.
+// Text rules shared by both programs: UTF-8 validity and conversion, Unicode trimming, lower-casing and
+// grapheme clusters, and the strict decimal integer syntax the command line and the HTTP framing accept.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pavo::common {
 
@@ -35,5 +36,12 @@ inline std::optional<std::int64_t> toInteger(std::string_view text) {
     if (parsed.syntax != IntegerSyntax::valid) return std::nullopt;
     return parsed.value;
 }
+
+// Splits UTF-8 text into user-perceived characters (extended grapheme clusters), in order.
+std::vector<std::string> splitCharacters(std::string_view text);
+
+// UTF-8 <-> UTF-16; ill-formed input becomes U+FFFD.
+std::u16string toUtf16(std::string_view text);
+std::string toUtf8(std::u16string_view text);
 
 }  // namespace pavo::common

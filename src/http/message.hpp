@@ -8,7 +8,7 @@ namespace pavo::http {
 
 struct HTTPRequest {
     std::string method;
-    std::string path;  // as received: query text included, no percent-decoding
+    std::string path;                            // as received: query text included, no percent-decoding
     std::map<std::string, std::string> headers;  // names lower-cased and trimmed; the last occurrence wins
     std::string body;
 

@@ -71,9 +71,11 @@ ParseResult parseRequest(std::string_view buffer, const Dialect& dialect) {
     }
 
     const std::size_t bodyStart = h + kHeadEnd.size();
-    if (buffer.size() - bodyStart < length) return {};
+    if (buffer.size() - bodyStart < length) {
+        return {ParseStatus::incomplete, 0, std::move(request), true, bodyStart, length};
+    }
     request.body = std::string(buffer.substr(bodyStart, length));
-    return {ParseStatus::complete, bodyStart + length, std::move(request)};
+    return {ParseStatus::complete, bodyStart + length, std::move(request), true, bodyStart, length};
 }
 
 }  // namespace pavo::http

@@ -14,7 +14,12 @@ enum class ParseStatus { complete, incomplete, error };
 struct ParseResult {
     ParseStatus status = ParseStatus::incomplete;
     std::size_t consumed = 0;  // bytes of the buffer the request occupied (complete only)
-    HTTPRequest request;       // complete only
+    // Complete: the whole request. Incomplete with `headComplete`: the head (method, path, headers), so
+    // a server can judge a request before its body arrives.
+    HTTPRequest request;
+    bool headComplete = false;
+    std::size_t headBytes = 0;   // the head with its blank line, once complete
+    std::size_t bodyLength = 0;  // as the head declares it
 };
 
 ParseResult parseRequest(std::string_view buffer, const Dialect& dialect);

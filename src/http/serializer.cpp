@@ -9,15 +9,24 @@ namespace pavo::http {
 std::string_view statusText(int status, Flavour flavour) {
     const bool agent = flavour == Flavour::agent;
     switch (status) {
-        case 200: return "OK";
-        case 201: return agent ? "Created" : "Unknown";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 404: return "Not Found";
-        case 405: return agent ? "Method Not Allowed" : "Unknown";
-        case 423: return agent ? "Unknown" : "Locked";
-        case 500: return "Internal Server Error";
-        default: return "Unknown";
+        case 200:
+            return "OK";
+        case 201:
+            return agent ? "Created" : "Unknown";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 404:
+            return "Not Found";
+        case 405:
+            return agent ? "Method Not Allowed" : "Unknown";
+        case 423:
+            return agent ? "Unknown" : "Locked";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Unknown";
     }
 }
 

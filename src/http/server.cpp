@@ -7,6 +7,7 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -37,8 +38,8 @@ bool isTransientAcceptError(const boost::system::error_code& ec) {
 
 }  // namespace
 
-Listener::Listener(asio::io_context& io, std::uint16_t port, Dialect dialect, Handler handler)
-    : acceptor_(io), dialect_(dialect), handler_(std::make_shared<const Handler>(std::move(handler))) {
+Listener::Listener(asio::io_context& io, std::uint16_t port, Dialect dialect, Service service)
+    : acceptor_(io), dialect_(dialect), service_(std::make_shared<const Service>(std::move(service))) {
     const tcp::endpoint endpoint(asio::ip::address_v4::loopback(), port);
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
@@ -47,7 +48,9 @@ Listener::Listener(asio::io_context& io, std::uint16_t port, Dialect dialect, Ha
     port_ = acceptor_.local_endpoint().port();
 }
 
-void Listener::start() { asio::co_spawn(acceptor_.get_executor(), acceptLoop(), asio::detached); }
+void Listener::start() {
+    asio::co_spawn(acceptor_.get_executor(), acceptLoop(), asio::detached);
+}
 
 void Listener::stop() {
     boost::system::error_code ignored;
@@ -66,7 +69,7 @@ asio::awaitable<void> Listener::acceptLoop() {
         }
         boost::system::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
-        asio::co_spawn(acceptor_.get_executor(), handleConnection(std::move(socket), dialect_, handler_),
+        asio::co_spawn(acceptor_.get_executor(), handleConnection(std::move(socket), dialect_, service_),
                        asio::detached);
     }
 }
@@ -89,27 +92,63 @@ asio::awaitable<std::size_t> readChunk(tcp::socket& socket, std::string& buffer)
     }
 }
 
+// Reads and drops `count` bytes as they arrive, keeping in `buffer` whatever follows them (a pipelined
+// request); false when the stream ends first.
+asio::awaitable<bool> discard(tcp::socket& socket, std::size_t count, std::string& buffer) {
+    std::string scratch;
+    while (count > 0) {
+        if (co_await readChunk(socket, scratch) == 0) co_return false;
+        const std::size_t dropped = std::min(count, scratch.size());
+        buffer.append(scratch, dropped);
+        count -= dropped;
+        scratch.clear();
+    }
+    co_return true;
+}
+
 }  // namespace
 
 asio::awaitable<void> handleConnection(tcp::socket socket, Dialect dialect,
-                                       std::shared_ptr<const Handler> handler) {
+                                       std::shared_ptr<const Service> service) {
     boost::system::error_code setupError;
     socket.non_blocking(true, setupError);
     if (setupError) co_return;
     std::string buffer;
-    std::size_t start = 0;  // bytes at the front already handed out as requests
+    std::size_t start = 0;     // bytes at the front already handed out as requests
+    bool headChecked = false;  // the request at `start` passed its head check
 
     while (true) {
         // Parse before reading: a pipelining client may already have sent the next request.
         ParseResult parsed = parseRequest(std::string_view(buffer).substr(start), dialect);
         if (parsed.status == ParseStatus::error && dialect.closeOnParseError) break;
 
+        if (parsed.headComplete && !headChecked && service->checkHead) {
+            auto refusal = service->checkHead(parsed.request, parsed.bodyLength);
+            if (refusal) {
+                const std::string bytes = serializeResponse(refusal->response, dialect);
+                auto [writeError, written] = co_await asio::async_write(socket, asio::buffer(bytes), kTuple);
+                if (writeError || !refusal->keepConnection || asksToClose(parsed.request)) break;
+                // What the buffer already holds of the refused request goes; the rest is dropped unread.
+                const std::size_t held = buffer.size() - start;
+                const std::size_t total = parsed.headBytes + parsed.bodyLength;
+                start += std::min(held, total);
+                if (total > held) {
+                    buffer.erase(0, start);
+                    start = 0;
+                    if (!co_await discard(socket, total - held, buffer)) break;
+                }
+                continue;
+            }
+            headChecked = true;
+        }
+
         if (parsed.status == ParseStatus::complete) {
             start += parsed.consumed;
+            headChecked = false;
             const bool close = asksToClose(parsed.request);
             HTTPResponse response;
             try {
-                response = co_await (*handler)(std::move(parsed.request));
+                response = co_await service->handle(std::move(parsed.request));
             } catch (...) {
                 break;  // a handler that throws broke its contract; the connection cannot be trusted
             }

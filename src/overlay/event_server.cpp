@@ -9,6 +9,9 @@
 #include <thread>
 #include <variant>
 
+#include "common/secure_compare.hpp"
+#include "common/version.hpp"
+#include "http/json_reply.hpp"
 #include "http/server.hpp"
 
 namespace pavo::overlay {
@@ -20,23 +23,7 @@ using http::HTTPResponse;
 namespace {
 
 HTTPResponse withJsonBody(int status, const nlohmann::json& body) {
-    HTTPResponse response;
-    response.status = status;
-    response.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    response.headers["Content-Type"] = "application/json";
-    response.headers["Content-Length"] = std::to_string(response.body.size());
-    return response;
-}
-
-// Equal strings take the same time to compare whatever the contents, so a guess cannot be refined by
-// timing the replies.
-bool sameToken(const std::string& presented, const std::string& expected) {
-    if (presented.size() != expected.size()) return false;
-    unsigned char difference = 0;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        difference |= static_cast<unsigned char>(presented[i] ^ expected[i]);
-    }
-    return difference == 0;
+    return http::jsonReply(status, body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 constexpr std::string_view kConsentPrefix = "/consent/";
@@ -107,7 +94,7 @@ bool EventServer::authenticated(const HTTPRequest& request) const {
     // Only the first header present counts: a wrong primary token is not rescued by a right fallback.
     const std::string* presented = request.header("x-overlay-token");
     if (!presented) presented = request.header("x-pavo-overlay-token");
-    return presented && sameToken(*presented, token_);
+    return presented && common::constantTimeEquals(*presented, token_);
 }
 
 HTTPResponse EventServer::reject(HTTPResponse response) {
@@ -118,7 +105,7 @@ HTTPResponse EventServer::reject(HTTPResponse response) {
 HTTPResponse EventServer::dispatch(const HTTPRequest& request) {
     try {
         const bool get = request.method == "GET";
-        if (get && request.path == "/health") return jsonOK({{"ok", "true"}, {"version", "0.2.0"}});
+        if (get && request.path == "/health") return jsonOK({{"ok", "true"}, {"version", std::string(common::kVersion)}});
         if (!authenticated(request)) return reject(jsonError(401, "unauthorized"));
         if (get && request.path == "/stats") {
             const auto uptime = std::chrono::duration_cast<std::chrono::seconds>(clock_() - startTime_);

@@ -6,17 +6,16 @@
 #include <iostream>
 
 #include "common/files.hpp"
+#include "common/overlay_socket.hpp"
 #include "common/private_file.hpp"
 
 namespace pavo::overlay {
 
 std::string overlaySocketDirectory(const std::string& homeDirectory) {
-    return homeDirectory + "/Library/Application Support/Vexlo/Pavo";
+    return common::overlaySocketDirectory(homeDirectory);
 }
 
-std::string overlaySocketPath(const std::string& homeDirectory) {
-    return overlaySocketDirectory(homeDirectory) + "/overlay.sock";
-}
+std::string overlaySocketPath(const std::string& homeDirectory) { return common::overlaySocketPath(homeDirectory); }
 
 std::string socketFileContent(std::int64_t port, const std::string& token) {
     const nlohmann::json object{{"port", port}, {"token", token}};

@@ -15,12 +15,12 @@ namespace pavo::platform {
 // A reference to an element of another application. Opaque to callers and cheap to copy; it is only
 // meaningful for the request that obtained it, since the element behind it may go away at any time.
 class AXElement {
-public:
+  public:
     AXElement() = default;
     explicit AXElement(std::shared_ptr<void> reference) : reference_(std::move(reference)) {}
     const std::shared_ptr<void>& reference() const { return reference_; }
 
-private:
+  private:
     std::shared_ptr<void> reference_;
 };
 
@@ -42,7 +42,7 @@ inline constexpr std::size_t kMaxChildren = 1000;
 // Every read answers "absent" rather than failing: an attribute that cannot be read, or that holds another
 // type than the one asked for, is simply not there. Calls block, so they run on the desktop's executor.
 class Accessibility {
-public:
+  public:
     virtual ~Accessibility() = default;
 
     virtual bool isProcessTrusted() = 0;
@@ -57,7 +57,8 @@ public:
     // True when the application accepted the action (e.g. "AXPress", "AXScrollDown").
     virtual bool performAction(const AXElement& element, std::string_view action) = 0;
     // True when the application accepted the new value.
-    virtual bool setAttribute(const AXElement& element, std::string_view name, const AXAttributeValue& value) = 0;
+    virtual bool setAttribute(const AXElement& element, std::string_view name,
+                              const AXAttributeValue& value) = 0;
 };
 
 }  // namespace pavo::platform

@@ -2,8 +2,11 @@
 // Synthetic mouse and keyboard input, in the vocabulary the agent's handlers produce: macOS event types,
 // virtual key codes and modifier flags. An implementation translates them for its window system.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+
+#include "common/modifier_flags.hpp"
 
 namespace pavo::platform {
 
@@ -16,28 +19,30 @@ struct MouseEvent {
     std::uint32_t button = 0;  // 0 is the left button
 };
 
-// Modifier flags as the handlers set them (the macOS CGEventFlags bits).
-namespace modifier {
-inline constexpr std::uint64_t shift = 0x20000;
-inline constexpr std::uint64_t control = 0x40000;
-inline constexpr std::uint64_t option = 0x80000;
-inline constexpr std::uint64_t command = 0x100000;
-}  // namespace modifier
+namespace modifier = common::modifier;
 
 struct KeyEvent {
     std::uint16_t keyCode = 0;  // macOS virtual key code
     bool keyDown = true;
-    std::uint64_t flags = 0;
-    std::u16string text;  // when not empty, the event types this text whatever the key
+    std::uint64_t flags = 0;  // common::modifier bits
+    std::u16string text;      // when not empty, the event types this text whatever the key
+};
+
+struct KeyPosting {
+    enum class Outcome { posted, refused, notYet };
+    Outcome outcome = Outcome::posted;
+    // notYet: posting now would lose the event (the window system is still reading an earlier one);
+    // try again after this long. Nothing was posted.
+    std::chrono::milliseconds retryAfter{0};
 };
 
 class InputEvents {
-public:
+  public:
     virtual ~InputEvents() = default;
 
     // False when the event could not be created; a posted event's effect is never confirmed.
     virtual bool postMouseEvent(const MouseEvent& event) = 0;
-    virtual bool postKeyEvent(const KeyEvent& event) = 0;
+    virtual KeyPosting postKeyEvent(const KeyEvent& event) = 0;
 };
 
 }  // namespace pavo::platform

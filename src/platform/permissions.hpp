@@ -8,7 +8,7 @@ namespace pavo::platform {
 struct PermissionState {
     bool accessibility = false;
     bool screenRecording = false;
-    std::string accessibilityHint;    // what a user does to grant it
+    std::string accessibilityHint;  // what a user does to grant it
     std::string screenRecordingHint;
 };
 

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <nlohmann/json.hpp>
 
-#include "agent/ax_element.hpp"
+#include "agent/ax/ax_element.hpp"
 #include "tcp_client.hpp"
 #include "virtual_desktop.hpp"
 
@@ -19,10 +19,10 @@ const std::string kAgent = PAVO_AGENT_BINARY;
 const std::string kToken = "desktop-test-token";
 
 class AgentOnDesktop : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        agent = std::make_unique<ChildProcess>(kAgent, std::vector<std::string>{"--port", "0", "--token", kToken},
-                                               desktopEnvironment());
+        agent = std::make_unique<ChildProcess>(
+            kAgent, std::vector<std::string>{"--port", "0", "--token", kToken}, desktopEnvironment());
         auto line = agent->waitForLine("Server listening on 127.0.0.1:");
         ASSERT_TRUE(line) << agent->output();
         port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
@@ -43,10 +43,12 @@ protected:
     std::uint16_t port = 0;
 };
 
-void forEach(const json& element, const std::string& path, const std::function<void(const json&, const std::string&)>& f) {
+void forEach(const json& element, const std::string& path,
+             const std::function<void(const json&, const std::string&)>& f) {
     f(element, path);
     if (!element.contains("children")) return;
-    for (std::size_t i = 0; i < element["children"].size(); ++i) forEach(element["children"][i], path + "/" + std::to_string(i), f);
+    for (std::size_t i = 0; i < element["children"].size(); ++i)
+        forEach(element["children"][i], path + "/" + std::to_string(i), f);
 }
 
 TEST_F(AgentOnDesktop, AZenityEntryTreeShowsItsWindowFieldAndButtonsWithRecomputableIdsAndIsCached) {
@@ -61,7 +63,8 @@ TEST_F(AgentOnDesktop, AZenityEntryTreeShowsItsWindowFieldAndButtonsWithRecomput
     std::map<std::string, json> byKind;
     forEach(root, "0", [&](const json& e, const std::string& path) {
         const std::string role = e["role"];
-        EXPECT_EQ(e["id"], agent::elementId(zenity->pid(), role, e.value("identifier", ""), e.value("label", ""), path))
+        EXPECT_EQ(e["id"], agent::elementId(zenity->pid(), role, e.value("identifier", ""),
+                                            e.value("label", ""), path))
             << path;
         if (role == "AXTextField") byKind["field"] = e;
         if (role == "AXButton") byKind[e.value("label", "")] = e;
@@ -83,7 +86,7 @@ TEST_F(AgentOnDesktop, AZenityEntryTreeShowsItsWindowFieldAndButtonsWithRecomput
 
 TEST_F(AgentOnDesktop, FindSearchesTheWidgetFactoryByRoleAndByValuePattern) {
     auto factory = startApplication("gtk3-widget-factory", {});
-    ASSERT_TRUE(linuxDesktop().workspace().activate(factory->pid()));
+    ASSERT_TRUE(activate(linuxDesktop(), factory->pid()));
     // Give one field a value nothing else in the factory has.
     platform::Accessibility& ax = linuxDesktop().accessibility();
     auto field = findElement(ax, ax.applicationElement(factory->pid()), [&](const platform::AXElement& e) {
@@ -107,7 +110,7 @@ TEST_F(AgentOnDesktop, FindSearchesTheWidgetFactoryByRoleAndByValuePattern) {
 
 TEST_F(AgentOnDesktop, TypingSetsZenitysEntryAndClickingOKMakesItPrintExactlyThatText) {
     auto zenity = startApplication("zenity", {"--entry", "--text=Name?"});
-    ASSERT_TRUE(linuxDesktop().workspace().activate(zenity->pid()));
+    ASSERT_TRUE(activate(linuxDesktop(), zenity->pid()));
     std::map<std::string, json> byKind;
     forEach(tree(std::nullopt), "0", [&](const json& e, const std::string&) {
         if (e["role"] == "AXTextField") byKind["field"] = e;
@@ -123,7 +126,8 @@ TEST_F(AgentOnDesktop, TypingSetsZenitysEntryAndClickingOKMakesItPrintExactlyTha
     const json& frame = byKind["text"]["frame"];
     EXPECT_EQ(label["method"], "synthesized_click");
     EXPECT_DOUBLE_EQ(label["x"].get<double>(), frame["x"].get<double>() + frame["width"].get<double>() * 0.5);
-    EXPECT_DOUBLE_EQ(label["y"].get<double>(), frame["y"].get<double>() + frame["height"].get<double>() * 0.5);
+    EXPECT_DOUBLE_EQ(label["y"].get<double>(),
+                     frame["y"].get<double>() + frame["height"].get<double>() * 0.5);
 
     const std::string text = "Grüße, 世界 ✓";
     const std::string typed = post("/ax/type", {{"elementId", byKind["field"]["id"]}, {"text", text}});
@@ -140,8 +144,7 @@ TEST_F(AgentOnDesktop, TypingSetsZenitysEntryAndClickingOKMakesItPrintExactlyTha
 TEST_F(AgentOnDesktop, ABatchPinnedToZenityActsOnZenityWhileTheWidgetFactoryIsFrontmost) {
     auto factory = startApplication("gtk3-widget-factory", {});
     auto zenity = startApplication("zenity", {"--entry", "--text=Pinned?"});
-    platform::Workspace& workspace = linuxDesktop().workspace();
-    ASSERT_TRUE(workspace.activate(zenity->pid()));
+    ASSERT_TRUE(activate(linuxDesktop(), zenity->pid()));
     const std::string begun = post("/batch/begin", {{"batch_id", "pinned"}});
     ASSERT_EQ(statusOf(begun), 200) << begun;
 
@@ -152,14 +155,16 @@ TEST_F(AgentOnDesktop, ABatchPinnedToZenityActsOnZenityWhileTheWidgetFactoryIsFr
     });
     for (const char* kind : {"field", "ok"}) ASSERT_TRUE(byKind.count(kind)) << kind;
 
-    ASSERT_TRUE(workspace.activate(factory->pid()));
+    ASSERT_TRUE(activate(linuxDesktop(), factory->pid()));
     ASSERT_TRUE(eventually([&] { return tree(std::nullopt)["label"] == "gtk3-widget-factory"; }));
     // Without the batch the id is looked for in the frontmost application, where it does not exist.
     EXPECT_EQ(statusOf(post("/ax/click", {{"elementId", byKind["ok"]["id"]}})), 404);
 
-    const std::string typed = post("/ax/type", {{"elementId", byKind["field"]["id"]}, {"text", "pinned"}, {"batch_id", "pinned"}});
+    const std::string typed =
+        post("/ax/type", {{"elementId", byKind["field"]["id"]}, {"text", "pinned"}, {"batch_id", "pinned"}});
     EXPECT_EQ(statusOf(typed), 200) << typed;
-    const std::string pressed = post("/ax/click", {{"elementId", byKind["ok"]["id"]}, {"batch_id", "pinned"}});
+    const std::string pressed =
+        post("/ax/click", {{"elementId", byKind["ok"]["id"]}, {"batch_id", "pinned"}});
     EXPECT_EQ(statusOf(pressed), 200) << pressed;
     ASSERT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
     EXPECT_EQ(programLines(*zenity), std::vector<std::string>{"pinned"});
@@ -179,7 +184,9 @@ def walk(e):
 walk(app)
 )";
     std::vector<std::string> bars;
-    for (const auto& line : runToCompletion("/usr/bin/python3", {"-c", reader, std::to_string(pid)}, desktopEnvironment()).lines) {
+    for (const auto& line :
+         runToCompletion("/usr/bin/python3", {"-c", reader, std::to_string(pid)}, desktopEnvironment())
+             .lines) {
         if (line.rfind("bar ", 0) == 0) bars.push_back(line.substr(4));
     }
     return bars;
@@ -187,7 +194,7 @@ walk(app)
 
 TEST_F(AgentOnDesktop, ScrollingARealScrollPaneMovesItsScrollBarBothWays) {
     auto factory = startApplication("gtk3-widget-factory", {});
-    ASSERT_TRUE(linuxDesktop().workspace().activate(factory->pid()));
+    ASSERT_TRUE(activate(linuxDesktop(), factory->pid()));
     // The pane around the long text on the first page, the one whose content is taller than its frame.
     std::string pane;
     forEach(tree(factory->pid()), "0", [&](const json& e, const std::string&) {
@@ -201,11 +208,13 @@ TEST_F(AgentOnDesktop, ScrollingARealScrollPaneMovesItsScrollBarBothWays) {
     ASSERT_EQ(before.size(), 1u);
     EXPECT_EQ(before[0].rfind("0.0 ", 0), 0u) << before[0];
 
-    const std::string down = post("/ax/scroll", {{"elementId", pane}, {"direction", "down"}, {"amount", 500}});
+    const std::string down =
+        post("/ax/scroll", {{"elementId", pane}, {"direction", "down"}, {"amount", 500}});
     ASSERT_EQ(statusOf(down), 200) << down;
     EXPECT_EQ(json::parse(bodyOf(down)), json({{"ok", true}, {"method", "ax_scroll"}}));
     std::vector<std::string> after;
-    EXPECT_TRUE(eventually([&] { return (after = scrollBarPositions(factory->pid())) != before; })) << before[0];
+    EXPECT_TRUE(eventually([&] { return (after = scrollBarPositions(factory->pid())) != before; }))
+        << before[0];
 
     ASSERT_EQ(statusOf(post("/ax/scroll", {{"elementId", pane}, {"direction", "up"}, {"amount", 500}})), 200);
     EXPECT_TRUE(eventually([&] { return scrollBarPositions(factory->pid()) == before; })) << after.at(0);
@@ -214,8 +223,7 @@ TEST_F(AgentOnDesktop, ScrollingARealScrollPaneMovesItsScrollBarBothWays) {
 TEST_F(AgentOnDesktop, AFrontmostSwitchFlushesTheTreeCache) {
     auto factory = startApplication("gtk3-widget-factory", {});
     auto zenity = startApplication("zenity", {"--info", "--text=switch"});
-    platform::Workspace& workspace = linuxDesktop().workspace();
-    ASSERT_TRUE(workspace.activate(factory->pid()));
+    ASSERT_TRUE(activate(linuxDesktop(), factory->pid()));
 
     std::string cache;
     EXPECT_EQ(tree(std::nullopt, &cache)["label"], "gtk3-widget-factory");
@@ -223,7 +231,7 @@ TEST_F(AgentOnDesktop, AFrontmostSwitchFlushesTheTreeCache) {
     tree(std::nullopt, &cache);
     EXPECT_EQ(cache, "HIT");
 
-    ASSERT_TRUE(workspace.activate(zenity->pid()));
+    ASSERT_TRUE(activate(linuxDesktop(), zenity->pid()));
     EXPECT_EQ(tree(std::nullopt, &cache)["label"], "zenity");
     EXPECT_EQ(cache, "MISS");
 }
@@ -252,7 +260,8 @@ TEST(AgentPermissions, OnTheVirtualDesktopBothAreGrantedAndWithoutOneTheHintsSay
 
     // Without the display and the buses (the accessibility bus is also announced on the display).
     auto environment = desktopEnvironment();
-    for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"}) environment.erase(name);
+    for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"})
+        environment.erase(name);
     const auto missing = runToCompletion(kAgent, {"--no-prompt", "permissions"}, environment);
     EXPECT_EQ(missing.status, 3) << missing.output;
     ASSERT_EQ(missing.lines.size(), 5u) << missing.output;
@@ -266,7 +275,8 @@ TEST(AgentPermissions, OnTheVirtualDesktopBothAreGrantedAndWithoutOneTheHintsSay
     const auto ready = agent.waitForLine("Server listening on 127.0.0.1:");
     ASSERT_TRUE(ready) << agent.output();
     const auto port = static_cast<std::uint16_t>(std::stoi(ready->substr(ready->rfind(':') + 1)));
-    const auto reply = request(port, "POST", "/ax/tree", "{}", std::string("x-pavo-token: ") + kToken + "\r\n");
+    const auto reply =
+        request(port, "POST", "/ax/tree", "{}", std::string("x-pavo-token: ") + kToken + "\r\n");
     EXPECT_EQ(statusOf(reply), 403);
     const json body = json::parse(bodyOf(reply));
     EXPECT_EQ(body["error"], "ax_permission_missing");

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <set>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "common/files.hpp"
 #include "tcp_client.hpp"
@@ -21,7 +21,7 @@ const std::string kOverlay = PAVO_OVERLAY_BINARY;
 const std::string kSocketFile = "/Library/Application Support/Vexlo/Pavo/overlay.sock";
 
 class ConsentRoad : public ::testing::Test {
-protected:
+  protected:
     TempDir home;
     std::map<std::string, std::string> environment = desktopEnvironment();
     std::unique_ptr<ChildProcess> zenity;
@@ -38,18 +38,22 @@ protected:
         environment["HOME"] = home.path();
         zenity = startApplication("zenity", {"--entry", "--text=Allowed?"});
         overlay = std::make_unique<ChildProcess>(
-            kOverlay, std::vector<std::string>{"--token", "overlay-secret", "--port", "0", "--no-menu-bar", "--consent", "manual"}, environment);
+            kOverlay,
+            std::vector<std::string>{"--token", "overlay-secret", "--port", "0", "--no-menu-bar", "--consent",
+                                     "manual"},
+            environment);
         ASSERT_TRUE(overlay->waitForLine("[EventServer] Listening on 127.0.0.1:")) << overlay->output();
         ASSERT_TRUE(eventually([&] { return common::readFile(home.path() + kSocketFile).has_value(); }));
 
-        agent = std::make_unique<ChildProcess>(kAgent, std::vector<std::string>{"--port", "0", "--token", "t"}, environment);
+        agent = std::make_unique<ChildProcess>(
+            kAgent, std::vector<std::string>{"--port", "0", "--token", "t"}, environment);
         auto line = agent->waitForLine("Server listening on 127.0.0.1:");
         ASSERT_TRUE(line) << agent->output();
         port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
         ASSERT_TRUE(agent->waitForLine("Consent gate: overlay at 127.0.0.1:")) << agent->output();
 
         // The dialog takes the focus while it asks; the batch keeps the click aimed at zenity.
-        ASSERT_TRUE(linuxDesktop().workspace().activate(zenity->pid()));
+        ASSERT_TRUE(activate(linuxDesktop(), zenity->pid()));
         ASSERT_EQ(statusOf(post("/batch/begin", {{"batch_id", "road"}})), 200);
         const std::string tree = post("/ax/tree", {{"root_pid", zenity->pid()}});
         ASSERT_EQ(statusOf(tree), 200) << tree;
@@ -85,7 +89,8 @@ protected:
             std::chrono::milliseconds(1500)))
             << "no consent dialog appeared";
         if (!dialog.empty()) {
-            EXPECT_EQ(reply.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "answered before the operator";
+            EXPECT_EQ(reply.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+                << "answered before the operator";
             runToCompletion("/usr/bin/xdotool", {"windowactivate", "--sync", dialog}, environment);
             runToCompletion("/usr/bin/xdotool", {"key", key}, environment);
         }

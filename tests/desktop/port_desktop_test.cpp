@@ -3,10 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
 #include <cctype>
 #include <csignal>
 
-#include "agent/ax_tree.hpp"
+#include "agent/ax/ax_context.hpp"
+#include "agent/ax/ax_tree.hpp"
+#include "agent/ax/ax_tree_cache.hpp"
+#include "agent/ax/ax_tree_data.hpp"
+#include "agent/ax/batch_manager.hpp"
+#include "agent/server/desktop_waits.hpp"
 #include "virtual_desktop.hpp"
 
 namespace pavo::testing {
@@ -18,7 +29,7 @@ using platform::MouseEvent;
 using platform::MouseEventType;
 
 class LinuxPort : public ::testing::Test {
-protected:
+  protected:
     platform::Desktop& desktop = linuxDesktop();
     platform::Accessibility& ax = desktop.accessibility();
 
@@ -31,13 +42,13 @@ protected:
     }
 
     void typeKey(std::uint16_t keyCode, std::uint64_t flags = 0) {
-        ASSERT_TRUE(desktop.input().postKeyEvent(KeyEvent{keyCode, true, flags, {}}));
-        ASSERT_TRUE(desktop.input().postKeyEvent(KeyEvent{keyCode, false, flags, {}}));
+        ASSERT_TRUE(postKey(desktop, KeyEvent{keyCode, true, flags, {}}));
+        ASSERT_TRUE(postKey(desktop, KeyEvent{keyCode, false, flags, {}}));
     }
 
     void typeText(const std::u16string& text) {
-        ASSERT_TRUE(desktop.input().postKeyEvent(KeyEvent{0, true, 0, text}));
-        ASSERT_TRUE(desktop.input().postKeyEvent(KeyEvent{0, false, 0, text}));
+        ASSERT_TRUE(postKey(desktop, KeyEvent{0, true, 0, text}));
+        ASSERT_TRUE(postKey(desktop, KeyEvent{0, false, 0, text}));
     }
 };
 
@@ -66,7 +77,7 @@ TEST_F(LinuxPort, PressingCancelEndsZenityWithoutOutputAndUnknownActionsAreRefus
 TEST_F(LinuxPort, KeyEventsThroughXTestTypeTextExactlyIncludingCharactersOffTheKeymap) {
     auto zenity = startApplication("zenity", {"--entry"});
     const AXElement entry = elementOf(*zenity, "AXTextField");
-    ASSERT_TRUE(eventually([&] { return desktop.workspace().frontmostPid() == zenity->pid(); }));
+    ASSERT_TRUE(eventually([&] { return desktop.workspace().frontmost().pid == zenity->pid(); }));
     ASSERT_TRUE(eventually([&] { return ax.booleanAttribute(entry, "AXFocused") == true; }));
 
     typeKey(4, platform::modifier::shift);  // H
@@ -83,7 +94,7 @@ TEST_F(LinuxPort, KeyEventsThroughXTestTypeTextExactlyIncludingCharactersOffTheK
 
 TEST_F(LinuxPort, ASynthesizedClickAtAFramesCentreLandsOnThatElement) {
     auto factory = startApplication("gtk3-widget-factory", {});
-    ASSERT_TRUE(desktop.workspace().activate(factory->pid()));
+    ASSERT_TRUE(activate(desktop, factory->pid()));
     // A text field that does not have focus yet; a click on it gives it focus.
     auto field = findElement(ax, ax.applicationElement(factory->pid()), [&](const AXElement& e) {
         return hasRole(ax, e, "AXTextField") && ax.booleanAttribute(e, "AXFocused") == false &&
@@ -98,8 +109,8 @@ TEST_F(LinuxPort, ASynthesizedClickAtAFramesCentreLandsOnThatElement) {
     ASSERT_TRUE(desktop.input().postMouseEvent(MouseEvent{MouseEventType::leftMouseDown, x, y, 0}));
     ASSERT_TRUE(desktop.input().postMouseEvent(MouseEvent{MouseEventType::leftMouseUp, x, y, 0}));
     EXPECT_TRUE(eventually([&] { return ax.booleanAttribute(*field, "AXFocused") == true; }))
-        << "clicked " << x << "," << y << " frontmost " << desktop.workspace().frontmostPid().value_or(0) << " app "
-        << factory->pid() << " value " << ax.stringAttribute(*field, "AXValue").value_or("-");
+        << "clicked " << x << "," << y << " frontmost " << desktop.workspace().frontmost().pid.value_or(0)
+        << " app " << factory->pid() << " value " << ax.stringAttribute(*field, "AXValue").value_or("-");
 }
 
 TEST_F(LinuxPort, AWidgetFactorySnapshotHasHundredsOfElementsWithMappedRolesAndOnScreenFrames) {
@@ -140,14 +151,18 @@ def walk(e, depth):
 walk(app, 0)
 )";
     std::vector<std::string> expected;
-    for (const auto& line : runToCompletion("/usr/bin/python3", {"-c", reader, std::to_string(factory->pid())},
-                                            desktopEnvironment()).lines) {
+    for (const auto& line :
+         runToCompletion("/usr/bin/python3", {"-c", reader, std::to_string(factory->pid())},
+                         desktopEnvironment())
+             .lines) {
         if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) expected.push_back(line);
     }
     std::vector<std::string> walked;
-    std::function<void(const agent::AXElementInfo&, int)> list = [&](const agent::AXElementInfo& e, int depth) {
+    std::function<void(const agent::AXElementInfo&, int)> list = [&](const agent::AXElementInfo& e,
+                                                                     int depth) {
         const auto& children = e.children.value_or(std::vector<agent::AXElementInfo>{});
-        walked.push_back(std::to_string(depth) + "|" + e.label.value_or("") + "|" + std::to_string(children.size()));
+        walked.push_back(std::to_string(depth) + "|" + e.label.value_or("") + "|" +
+                         std::to_string(children.size()));
         for (const auto& child : children) list(child, depth + 1);
     };
     list(root, 0);
@@ -163,28 +178,71 @@ TEST_F(LinuxPort, TheWorkspaceFindsActivatesAndReportsApplicationsByDesktopEntry
     ASSERT_TRUE(found);
     EXPECT_EQ(found->pid, factory->pid());
     EXPECT_EQ(found->bundleId, "gtk3-widget-factory");
-    EXPECT_EQ(workspace.runningApplication("zenity").value_or(platform::RunningApplication{}).pid, zenity->pid());
+    EXPECT_EQ(workspace.runningApplication("zenity").value_or(platform::RunningApplication{}).pid,
+              zenity->pid());
     EXPECT_FALSE(workspace.runningApplication("no-such-application"));
     EXPECT_TRUE(workspace.isInstalled("gtk3-widget-factory"));
     EXPECT_FALSE(workspace.isInstalled("no-such-application"));
 
-    ASSERT_TRUE(workspace.activate(factory->pid()));
-    EXPECT_EQ(workspace.frontmostPid(), factory->pid());
-    ASSERT_TRUE(workspace.activateByName("zenity"));
-    EXPECT_EQ(workspace.frontmostPid(), zenity->pid());
-    EXPECT_FALSE(workspace.activate(999999));
+    ASSERT_TRUE(activate(desktop, factory->pid()));
+    EXPECT_EQ(workspace.frontmost().pid, factory->pid());
+    const auto named = workspace.applicationNamed("zenity");
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->pid, zenity->pid());
+    ASSERT_TRUE(activate(desktop, named->pid));
+    EXPECT_EQ(workspace.frontmost().pid, zenity->pid());
+    EXPECT_FALSE(activate(desktop, 999999));
 }
 
 TEST_F(LinuxPort, LaunchingFromADesktopEntryBringsTheNewApplicationToTheFront) {
     platform::Workspace& workspace = desktop.workspace();
-    const auto launched = workspace.launch("gtk3-widget-factory");
+    const auto launched = launch(desktop, "gtk3-widget-factory");
     ASSERT_TRUE(launched);
     EXPECT_GT(launched->pid, 0);
-    EXPECT_TRUE(eventually([&] { return workspace.frontmostPid() == launched->pid; }));
-    EXPECT_EQ(workspace.runningApplication("gtk3-widget-factory").value_or(platform::RunningApplication{}).pid,
-              launched->pid);
+    EXPECT_TRUE(eventually([&] { return workspace.frontmost().pid == launched->pid; }));
+    EXPECT_EQ(
+        workspace.runningApplication("gtk3-widget-factory").value_or(platform::RunningApplication{}).pid,
+        launched->pid);
     ::kill(launched->pid, SIGTERM);
-    EXPECT_FALSE(workspace.launch("no-such-application"));
+    EXPECT_FALSE(launch(desktop, "no-such-application"));
+}
+
+TEST_F(LinuxPort, WaitingForAnActivationHoldsNoThreadThatOtherRequestsNeed) {
+    namespace asio = boost::asio;
+    auto zenity = startApplication("zenity", {"--entry", "--text=Name?"});
+    // A process without a window: activating it waits its whole deadline for a window that never comes.
+    ChildProcess windowless("/bin/sleep", {"30"}, desktopEnvironment());
+    agent::AXTreeCache cache;
+    agent::BatchManager batches;
+    agent::AXContext context{desktop, cache, batches};
+
+    asio::io_context io;
+    std::vector<std::string> finished;
+    std::chrono::steady_clock::duration treeTime{};
+    asio::co_spawn(
+        io,
+        [&]() -> asio::awaitable<void> {
+            EXPECT_FALSE(co_await agent::activateApplication(desktop, windowless.pid()));
+            finished.push_back("activation");
+        },
+        asio::detached);
+    asio::co_spawn(
+        io,
+        [&]() -> asio::awaitable<void> {
+            // Well inside the activation's wait.
+            asio::steady_timer settle(io, std::chrono::milliseconds(200));
+            co_await settle.async_wait(asio::use_awaitable);
+            const auto start = std::chrono::steady_clock::now();
+            const auto tree = co_await agent::axTreeData(context, zenity->pid(), std::nullopt);
+            treeTime = std::chrono::steady_clock::now() - start;
+            EXPECT_TRUE(tree);
+            finished.push_back("tree");
+        },
+        asio::detached);
+    io.run();
+    EXPECT_EQ(finished, (std::vector<std::string>{"tree", "activation"}));
+    std::cout << "zenity's tree while an activation waited: "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(treeTime).count() << " ms\n";
 }
 
 }  // namespace

@@ -6,16 +6,24 @@
 #include <stdexcept>
 #include <thread>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
+
+#include "agent/keys/key_events.hpp"
+#include "agent/server/desktop_waits.hpp"
 #include "platform/linux/linux_desktop.hpp"
 
 namespace pavo::testing {
 
 namespace {
 
-std::string script(const char* name) { return (std::filesystem::path(PAVO_SOURCE_DIR) / "scripts" / name).string(); }
+std::string script(const char* name) {
+    return (std::filesystem::path(PAVO_SOURCE_DIR) / "scripts" / name).string();
+}
 
 class VirtualDesktop : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         home_ = std::make_unique<TempDir>();
         const std::string state = home_->path() + "/desktop";
@@ -31,7 +39,8 @@ public:
             const auto equals = line.find('=');
             if (line.rfind("export ", 0) != 0 || equals == std::string::npos) continue;
             std::string value = line.substr(equals + 1);
-            if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
+            if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
+                value = value.substr(1, value.size() - 2);
             environment_[line.substr(7, equals - 7)] = value;
         }
         ASSERT_TRUE(environment_.count("DISPLAY")) << up.output;
@@ -55,7 +64,7 @@ public:
     static inline VirtualDesktop* instance = nullptr;
     std::map<std::string, std::string> environment_;
 
-private:
+  private:
     std::unique_ptr<TempDir> home_;
     std::string state_;
     std::unique_ptr<platform::Desktop> desktop_;
@@ -68,9 +77,37 @@ VirtualDesktop& current() {
 
 }  // namespace
 
-const std::map<std::string, std::string>& desktopEnvironment() { return current().environment_; }
+const std::map<std::string, std::string>& desktopEnvironment() {
+    return current().environment_;
+}
 
-platform::Desktop& linuxDesktop() { return current().desktop(); }
+platform::Desktop& linuxDesktop() {
+    return current().desktop();
+}
+
+namespace {
+
+template <typename T>
+T await(boost::asio::awaitable<T> work) {
+    boost::asio::io_context io;
+    auto future = boost::asio::co_spawn(io, std::move(work), boost::asio::use_future);
+    io.run();
+    return future.get();
+}
+
+}  // namespace
+
+bool activate(platform::Desktop& desktop, std::int32_t pid) {
+    return await(agent::activateApplication(desktop, pid));
+}
+
+std::optional<platform::RunningApplication> launch(platform::Desktop& desktop, const std::string& bundleId) {
+    return await(agent::launchApplication(desktop, bundleId));
+}
+
+bool postKey(platform::Desktop& desktop, const platform::KeyEvent& event) {
+    return await(agent::postKeyEvent(desktop, event));
+}
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -87,8 +124,9 @@ bool hasRole(platform::Accessibility& ax, const platform::AXElement& element, co
     return !title || ax.stringAttribute(element, "AXTitle") == title;
 }
 
-std::optional<platform::AXElement> findElement(platform::Accessibility& ax, const platform::AXElement& root,
-                                               const std::function<bool(const platform::AXElement&)>& accept) {
+std::optional<platform::AXElement> findElement(
+    platform::Accessibility& ax, const platform::AXElement& root,
+    const std::function<bool(const platform::AXElement&)>& accept) {
     if (accept(root)) return root;
     auto children = ax.children(root, platform::kMaxChildren);
     if (!children) return std::nullopt;
@@ -98,7 +136,8 @@ std::optional<platform::AXElement> findElement(platform::Accessibility& ax, cons
     return std::nullopt;
 }
 
-std::unique_ptr<ChildProcess> startApplication(const std::string& program, const std::vector<std::string>& arguments) {
+std::unique_ptr<ChildProcess> startApplication(const std::string& program,
+                                               const std::vector<std::string>& arguments) {
     auto app = std::make_unique<ChildProcess>("/usr/bin/" + program, arguments, desktopEnvironment());
     platform::Accessibility& ax = linuxDesktop().accessibility();
     const pid_t pid = app->pid();

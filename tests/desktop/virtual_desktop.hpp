@@ -23,8 +23,15 @@ const std::map<std::string, std::string>& desktopEnvironment();
 // The real desktop port, opened in this process once the desktop is up.
 platform::Desktop& linuxDesktop();
 
+// What the agent does to bring an application forward, to launch one and to post a key event (waiting
+// where the window system asks for time), run to completion here.
+bool activate(platform::Desktop& desktop, std::int32_t pid);
+std::optional<platform::RunningApplication> launch(platform::Desktop& desktop, const std::string& bundleId);
+bool postKey(platform::Desktop& desktop, const platform::KeyEvent& event);
+
 // Starts an application and waits until its window is in the accessibility tree.
-std::unique_ptr<ChildProcess> startApplication(const std::string& program, const std::vector<std::string>& arguments);
+std::unique_ptr<ChildProcess> startApplication(const std::string& program,
+                                               const std::vector<std::string>& arguments);
 
 // Depth-first search below `root` for the first element the predicate accepts.
 std::optional<platform::AXElement> findElement(platform::Accessibility& ax, const platform::AXElement& root,
@@ -34,7 +41,8 @@ bool hasRole(platform::Accessibility& ax, const platform::AXElement& element, co
              const std::optional<std::string>& title = std::nullopt);
 
 // Polls until the condition holds; false when it never did within the timeout.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // Lines a program wrote that are not toolkit diagnostics.
 std::vector<std::string> programLines(const ChildProcess& program);

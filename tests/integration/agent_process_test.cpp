@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "child_process.hpp"
@@ -16,7 +17,7 @@ using nlohmann::json;
 const std::string kAgent = PAVO_AGENT_BINARY;
 
 class AgentProcess : public ::testing::Test {
-protected:
+  protected:
     TempDir home;
 
     std::map<std::string, std::string> environment(std::map<std::string, std::string> extra = {}) const {
@@ -52,7 +53,8 @@ protected:
 TEST_F(AgentProcess, WithoutAnyTokenItSaysWhatIsRequiredAndExits1) {
     auto run = runToCompletion(kAgent, {}, environment());
     EXPECT_EQ(run.status, 1);
-    std::vector<std::string> expected{"Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required"};
+    std::vector<std::string> expected{
+        "Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required"};
     for (const auto& line : usage()) expected.push_back(line);
     EXPECT_EQ(run.lines, expected);
 
@@ -126,18 +128,70 @@ TEST_F(AgentProcess, NoRequestStopsTheServer) {
     ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, environment());
     const auto port = serve(agent);
     const std::vector<std::string> hostile = {
-        "\r\n\r\n", "GET\r\n\r\n", std::string("\xFF\xFE\r\n\r\n"), "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
+        "\r\n\r\n",
+        "GET\r\n\r\n",
+        std::string("\xFF\xFE\r\n\r\n"),
+        "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
         "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n",
-        std::string("GET /\0x HTTP/1.1\r\n\r\n", 21), "POST /ax/tree HTTP/1.1\r\nx-pavo-token: t\r\n\r\n",
+        std::string("GET /\0x HTTP/1.1\r\n\r\n", 21),
+        "POST /ax/tree HTTP/1.1\r\nx-pavo-token: t\r\n\r\n",
     };
     for (const auto& bytes : hostile) {
         TcpClient client(port);
         client.send(bytes);
         client.readResponse(std::chrono::milliseconds(200));
     }
-    { TcpClient abandoned(port); abandoned.send("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc"); }
+    {
+        TcpClient abandoned(port);
+        abandoned.send("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc");
+    }
     EXPECT_EQ(statusOf(request(port, "GET", "/health")), 200);
     EXPECT_FALSE(agent.waitForExit(std::chrono::milliseconds(10)));
+}
+
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+TEST_F(AgentProcess, BodiesAreBoundedAndNeverBufferedWithoutTheToken) {
+    ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, environment());
+    const auto port = serve(agent);
+    const long before = residentKiB(agent.pid());
+
+    // 600 MiB streamed without the token, a mebibyte per request: each is refused on its head and its body
+    // dropped as it arrives, and the connection stays usable.
+    const std::string mebibyte(1 << 20, 'x');
+    TcpClient stream(port);
+    for (int i = 0; i < 600; ++i) {
+        stream.send("POST /ax/tree HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" + mebibyte);
+        const auto reply = stream.readResponse();
+        ASSERT_TRUE(reply) << i;
+        ASSERT_EQ(statusOf(*reply), 401) << i;
+    }
+    stream.send("GET /health HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(statusOf(stream.readResponse().value_or("")), 200);
+    EXPECT_LT(residentKiB(agent.pid()) - before, 32 * 1024) << "KiB resident before: " << before;
+
+    struct Row {
+        std::string head;
+        int status;
+    };
+    // Larger bodies are not even drained: the connection closes after the reply.
+    for (const Row& row :
+         {Row{"POST /ax/tree HTTP/1.1\r\nContent-Length: 4000000000\r\n\r\n", 401},
+          Row{"POST /ax/tree HTTP/1.1\r\nx-pavo-token: t\r\nContent-Length: 67108865\r\n\r\n", 413}}) {
+        TcpClient client(port);
+        client.send(row.head + "some of the body");
+        const auto reply = client.readResponse();
+        ASSERT_TRUE(reply) << row.head;
+        EXPECT_EQ(statusOf(*reply), row.status);
+        EXPECT_TRUE(client.closedByPeer()) << row.head;
+    }
 }
 
 TEST_F(AgentProcess, PortInUseIsAFatalErrorAndSigtermEndsServingCleanly) {

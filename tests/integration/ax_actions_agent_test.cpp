@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "agent/ax_element.hpp"
+#include "agent/ax/ax_element.hpp"
 #include "child_process.hpp"
 #include "tcp_client.hpp"
 
@@ -31,7 +31,7 @@ const std::string kAgent = PAVO_AGENT_BINARY;
 
 // Answers every "/event" with an acknowledgement and every consent poll with `consentStatus`.
 class StandInOverlay {
-public:
+  public:
     StandInOverlay() : acceptor_(io_, {asio::ip::make_address("127.0.0.1"), 0}) {
         thread_ = std::thread([this] { serve(); });
     }
@@ -50,7 +50,7 @@ public:
         return seen_;
     }
 
-private:
+  private:
     void serve() {
         while (!stopping_) {
             asio::ip::tcp::socket socket(io_);
@@ -58,16 +58,18 @@ private:
             acceptor_.accept(socket, error);
             if (error || stopping_) continue;
             std::string data;
-            const std::size_t headerEnd = asio::read_until(socket, asio::dynamic_buffer(data), "\r\n\r\n", error);
+            const std::size_t headerEnd =
+                asio::read_until(socket, asio::dynamic_buffer(data), "\r\n\r\n", error);
             if (error) continue;
             const std::string head = data.substr(0, headerEnd);
             std::size_t length = 0;
             std::string lower = head;
             for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (auto at = lower.find("content-length:"); at != std::string::npos) length = std::stoul(head.substr(at + 15));
+            if (auto at = lower.find("content-length:"); at != std::string::npos)
+                length = std::stoul(head.substr(at + 15));
             if (data.size() < headerEnd + length) {
-                asio::read(socket, asio::dynamic_buffer(data), asio::transfer_exactly(headerEnd + length - data.size()),
-                           error);
+                asio::read(socket, asio::dynamic_buffer(data),
+                           asio::transfer_exactly(headerEnd + length - data.size()), error);
             }
             const std::string body = data.substr(headerEnd);
             const std::string target = head.substr(0, head.find("\r\n"));
@@ -78,8 +80,9 @@ private:
             const bool poll = target.rfind("GET /consent/", 0) == 0;
             const int status = poll ? consentStatus.load() : 200;
             const std::string reply = poll ? R"({"consent":"granted"})" : R"({"ack":"true"})";
-            const std::string response = "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: " +
-                                         std::to_string(reply.size()) + "\r\nConnection: close\r\n\r\n" + reply;
+            const std::string response = "HTTP/1.1 " + std::to_string(status) +
+                                         " X\r\nContent-Length: " + std::to_string(reply.size()) +
+                                         "\r\nConnection: close\r\n\r\n" + reply;
             asio::write(socket, asio::buffer(response), error);
         }
     }
@@ -109,7 +112,7 @@ const std::string kShell = agent::elementId(7, "AXTextArea", "", "Shell", "0/0/1
 const std::string kRows = agent::elementId(7, "AXList", "", "Rows", "0/0/2");
 
 class GatedActions : public ::testing::Test {
-protected:
+  protected:
     TempDir home;
     StandInOverlay overlay;
     std::unique_ptr<ChildProcess> agent;
@@ -123,10 +126,11 @@ protected:
         }
         agent = std::make_unique<ChildProcess>(
             kAgent, std::vector<std::string>{"--port", "0", "--token", "t"},
-            std::map<std::string, std::string>{{"HOME", home.path()},
-                                               {"VEXLO_PAVO_DESKTOP", "simulated"},
-                                               {"VEXLO_PAVO_DESKTOP_SCENE", home.write("scene.json", scene().dump())},
-                                               {"VEXLO_PAVO_DESKTOP_JOURNAL", journal}});
+            std::map<std::string, std::string>{
+                {"HOME", home.path()},
+                {"VEXLO_PAVO_DESKTOP", "simulated"},
+                {"VEXLO_PAVO_DESKTOP_SCENE", home.write("scene.json", scene().dump())},
+                {"VEXLO_PAVO_DESKTOP_JOURNAL", journal}});
         auto line = agent->waitForLine("Server listening on 127.0.0.1:");
         ASSERT_TRUE(line) << agent->output();
         port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
@@ -172,7 +176,9 @@ TEST_F(GatedActions, AnUndecodableBodyIsABadRequestAndTheOperatorIsNeverAsked) {
 TEST_F(GatedActions, EachActionAsksAboutItsElementAndRunsOnlyWhenGranted) {
     start(true);
     EXPECT_EQ(post("/ax/click", json{{"elementId", kSave}}.dump()).first, 200);
-    EXPECT_EQ(post("/ax/scroll", json{{"elementId", kRows}, {"direction", "Down"}, {"amount", 150}}.dump()).first, 200);
+    EXPECT_EQ(
+        post("/ax/scroll", json{{"elementId", kRows}, {"direction", "Down"}, {"amount", 150}}.dump()).first,
+        200);
     const auto seen = overlay.seen();
     ASSERT_EQ(seen.size(), 4u);
     const json click = json::parse(seen[0].second);
@@ -208,7 +214,8 @@ TEST_F(GatedActions, WithoutAnOverlayKeystrokesReachTheDesktopPacedAndInOrder) {
         EXPECT_TRUE(keys[2 * i]["down"].get<bool>());
         EXPECT_FALSE(keys[2 * i + 1]["down"].get<bool>());
         if (i > 0) {
-            EXPECT_GE(keys[2 * i]["timeMs"].get<double>() - keys[2 * i - 2]["timeMs"].get<double>(), 10.0) << i;
+            EXPECT_GE(keys[2 * i]["timeMs"].get<double>() - keys[2 * i - 2]["timeMs"].get<double>(), 10.0)
+                << i;
         }
     }
     EXPECT_TRUE(overlay.seen().empty());

@@ -32,7 +32,9 @@ json application(int pid, const std::string& name, json children) {
             {"tree", {{"role", "AXApplication"}, {"title", name}, {"children", std::move(children)}}}};
 }
 
-json button(const std::string& title) { return {{"role", "AXButton"}, {"title", title}, {"actions", {"AXPress"}}}; }
+json button(const std::string& title) {
+    return {{"role", "AXButton"}, {"title", title}, {"actions", {"AXPress"}}};
+}
 
 json defaultScene() {
     return {{"frontmost", 100},
@@ -41,7 +43,10 @@ json defaultScene() {
                           {{{"role", "AXWindow"},
                             {"title", "Draft"},
                             {"children",
-                             {button("Save"), button("Save As…"), button("Don't Save"), button("Autosave"),
+                             {button("Save"),
+                              button("Save As…"),
+                              button("Don't Save"),
+                              button("Autosave"),
                               {{"role", "AXTextField"}, {"value", "12345"}, {"identifier", "count"}},
                               {{"role", "AXTextField"}, {"value", "12a"}},
                               {{"role", "AXSlider"}, {"value", 5}}}}}}),
@@ -50,7 +55,7 @@ json defaultScene() {
 }
 
 class AgentOnSimulatedDesktop : public ::testing::Test {
-protected:
+  protected:
     TempDir home;
     std::string scenePath = home.path() + "/scene.json";
     std::unique_ptr<ChildProcess> agent;
@@ -63,8 +68,8 @@ protected:
 
     void start(std::map<std::string, std::string> environment) {
         environment["HOME"] = home.path();
-        agent = std::make_unique<ChildProcess>(kAgent, std::vector<std::string>{"--port", "0", "--token", "t"},
-                                               environment);
+        agent = std::make_unique<ChildProcess>(
+            kAgent, std::vector<std::string>{"--port", "0", "--token", "t"}, environment);
         auto line = agent->waitForLine("Server listening on 127.0.0.1:");
         ASSERT_TRUE(line) << agent->output();
         port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
@@ -144,10 +149,10 @@ TEST_F(AgentOnSimulatedDesktop, AProcessThatDoesNotExistIsABareRoot) {
 
 TEST_F(AgentOnSimulatedDesktop, TreeBodiesMustBeObjectsOfIntegersOrNull) {
     const json badRequest = {{"error", "bad_request"}};
-    for (const char* body : {"", "null", "[]", "{", R"({"root_pid": "100"})", R"({"root_pid": 100.0})",
-                             R"({"root_pid": 100, "other": "x"})", R"({"batch_id": "b"})",
-                             R"({"root_pid": 2147483648})", R"({"root_pid": -2147483649})",
-                             R"({"root_pid": 18446744073709551615})"}) {
+    for (const char* body :
+         {"", "null", "[]", "{", R"({"root_pid": "100"})", R"({"root_pid": 100.0})",
+          R"({"root_pid": 100, "other": "x"})", R"({"batch_id": "b"})", R"({"root_pid": 2147483648})",
+          R"({"root_pid": -2147483649})", R"({"root_pid": 18446744073709551615})"}) {
         const Reply reply = post("/ax/tree", body);
         EXPECT_EQ(reply.status, 400) << body;
         EXPECT_EQ(reply.body, badRequest) << body;
@@ -157,7 +162,8 @@ TEST_F(AgentOnSimulatedDesktop, TreeBodiesMustBeObjectsOfIntegersOrNull) {
 
 // The filters themselves are unit-tested; this is the route over the walked tree.
 TEST_F(AgentOnSimulatedDesktop, SearchFiltersTheFrontmostTreeInPreOrder) {
-    EXPECT_EQ(labelsFound(R"({"role": "AXButton", "label": "Save", "maxResults": 2})"), (Labels{"Save", "Save As…"}));
+    EXPECT_EQ(labelsFound(R"({"role": "AXButton", "label": "Save", "maxResults": 2})"),
+              (Labels{"Save", "Save As…"}));
     EXPECT_EQ(labelsFound(R"({"valueRegex": "^[0-9]+$"})"), (Labels{"AXTextField"}));
     EXPECT_EQ(labelsFound(R"({"role": null, "maxResults": null})").size(), 9u);
 
@@ -194,19 +200,22 @@ TEST_F(AgentOnSimulatedDesktop, ABatchPinsSearchesToTheApplicationThatWasFrontmo
     EXPECT_EQ(labelsFound(R"({"role": "AXWindow"})"), Labels{"Draft"});
     scene["frontmost"] = 200;
     writeScene(scene);
-    EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Photo"}) << "an ended batch is ignored";
+    EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Photo"})
+        << "an ended batch is ignored";
 
     // Beginning again moves the batch to the application now in front.
     post("/batch/begin", R"({"batch_id": "b"})");
     scene["frontmost"] = 100;
     writeScene(scene);
     EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Photo"});
-    EXPECT_EQ(labelsFound(R"({"batch_id": "unknown", "role": "AXWindow"})"), Labels{"Photo"}) << "still cached";
+    EXPECT_EQ(labelsFound(R"({"batch_id": "unknown", "role": "AXWindow"})"), Labels{"Photo"})
+        << "still cached";
 }
 
 TEST_F(AgentOnSimulatedDesktop, BatchBodiesOfAnyOtherShapeNameTheDefaultBatch) {
     const json defaultBatch = {{"ok", true}, {"batch_id", "default"}};
-    for (const char* body : {"", "junk", "[]", "{}", R"({"batch_id": null})", R"({"batch_id": "b", "n": 1})"}) {
+    for (const char* body :
+         {"", "junk", "[]", "{}", R"({"batch_id": null})", R"({"batch_id": "b", "n": 1})"}) {
         EXPECT_EQ(post("/batch/begin", body).body, defaultBatch) << body;
         EXPECT_EQ(post("/batch/end", body).body, defaultBatch) << body;
     }
@@ -254,7 +263,7 @@ TEST_F(AgentOnSimulatedDesktop, TheExampleSceneShowsTheFirstThousandRows) {
 
 // With no session bus at all the real desktop has no accessibility to offer.
 class AgentWithoutSimulation : public ::testing::Test {
-protected:
+  protected:
     TempDir home;
 };
 
@@ -272,7 +281,8 @@ TEST_F(AgentWithoutSimulation, AnswersAsAMachineWithoutAccessibilityPermission) 
             const json body = json::parse(bodyOf(reply));
             EXPECT_EQ(body["error"], "ax_permission_missing") << path;
             // A Linux user is told what to start, not where another system keeps its settings.
-            EXPECT_EQ(body["hint"].get<std::string>().rfind("Start the AT-SPI accessibility bus", 0), 0u) << body;
+            EXPECT_EQ(body["hint"].get<std::string>().rfind("Start the AT-SPI accessibility bus", 0), 0u)
+                << body;
         }
         EXPECT_EQ(statusOf(request(port, "POST", "/batch/end", "", "x-pavo-token: t\r\n")), 200);
     }
@@ -281,7 +291,8 @@ TEST_F(AgentWithoutSimulation, AnswersAsAMachineWithoutAccessibilityPermission) 
 TEST_F(AgentWithoutSimulation, AnUnusableDesktopChoiceIsAFatalError) {
     const std::string bad = home.write("bad.json", R"({"applications": [{"pid": "1"}]})");
     const std::vector<std::pair<std::map<std::string, std::string>, std::string>> cases = {
-        {{{"VEXLO_PAVO_DESKTOP", "simulated"}}, "Fatal error: the simulated desktop needs VEXLO_PAVO_DESKTOP_SCENE"},
+        {{{"VEXLO_PAVO_DESKTOP", "simulated"}},
+         "Fatal error: the simulated desktop needs VEXLO_PAVO_DESKTOP_SCENE"},
         {{{"VEXLO_PAVO_DESKTOP", "simulated"}, {"VEXLO_PAVO_DESKTOP_SCENE", home.path() + "/none.json"}},
          "Fatal error: cannot read the desktop scene"},
         {{{"VEXLO_PAVO_DESKTOP", "simulated"}, {"VEXLO_PAVO_DESKTOP_SCENE", bad}},

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <atomic>
 #include <thread>
@@ -22,19 +22,20 @@ using pavo::testing::TcpClient;
 
 // Echoes what it parsed, so tests can see exactly which request was framed.
 class EchoServer {
-public:
+  public:
     explicit EchoServer(Dialect dialect)
-        : listener_(io_, 0, dialect, [this](HTTPRequest r) -> boost::asio::awaitable<HTTPResponse> {
-              ++handled_;
-              HTTPResponse response;
-              response.status = r.path == "/locked" ? 423 : 200;
-              response.headers["Content-Type"] = "text/plain";
-              response.body = r.method + " " + r.path + " [" + r.body + "]";
-              if (dialect_.flavour == Flavour::overlay) {
-                  response.headers["Content-Length"] = std::to_string(response.body.size());
-              }
-              co_return response;
-          }),
+        : listener_(io_, 0, dialect,
+                    [this](HTTPRequest r) -> boost::asio::awaitable<HTTPResponse> {
+                        ++handled_;
+                        HTTPResponse response;
+                        response.status = r.path == "/locked" ? 423 : 200;
+                        response.headers["Content-Type"] = "text/plain";
+                        response.body = r.method + " " + r.path + " [" + r.body + "]";
+                        if (dialect_.flavour == Flavour::overlay) {
+                            response.headers["Content-Length"] = std::to_string(response.body.size());
+                        }
+                        co_return response;
+                    }),
           dialect_(dialect) {
         listener_.start();
         thread_ = std::thread([this] { io_.run(); });
@@ -47,7 +48,7 @@ public:
     std::uint16_t port() const { return listener_.port(); }
     int handled() const { return handled_; }
 
-private:
+  private:
     boost::asio::io_context io_;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_{io_.get_executor()};
     Listener listener_;
@@ -59,7 +60,7 @@ private:
 const std::string kPost = "POST /p HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody";
 
 class BothDialects : public ::testing::TestWithParam<Flavour> {
-protected:
+  protected:
     EchoServer server{GetParam() == Flavour::agent ? agentDialect() : overlayDialect()};
 };
 
@@ -101,7 +102,8 @@ TEST_P(BothDialects, KeepAliveServesSequentialAndPipelinedRequestsInOrder) {
 TEST_P(BothDialects, ConnectionCloseInAnyCaseEndsTheConnectionAfterTheReply) {
     for (const char* value : {"close", "Close", "CLOSE"}) {
         TcpClient client(server.port());
-        client.send(std::string("GET /x HTTP/1.1\r\nConnection: ") + value + "\r\n\r\nGET /y HTTP/1.1\r\n\r\n");
+        client.send(std::string("GET /x HTTP/1.1\r\nConnection: ") + value +
+                    "\r\n\r\nGET /y HTTP/1.1\r\n\r\n");
         auto reply = client.readResponse();
         ASSERT_TRUE(reply) << value;
         EXPECT_EQ(bodyOf(*reply), "GET /x []");
@@ -134,7 +136,8 @@ TEST_P(BothDialects, LargeBodiesSpanningManyReadsArriveIntact) {
 
 TEST_P(BothDialects, StatusLineUsesTheDialectsReasonPhrase) {
     auto reply = pavo::testing::request(server.port(), "GET", "/locked");
-    const std::string expected = GetParam() == Flavour::agent ? "HTTP/1.1 423 Unknown\r\n" : "HTTP/1.1 423 Locked\r\n";
+    const std::string expected =
+        GetParam() == Flavour::agent ? "HTTP/1.1 423 Unknown\r\n" : "HTTP/1.1 423 Locked\r\n";
     EXPECT_EQ(reply.rfind(expected, 0), 0u);
     EXPECT_EQ(headerOf(reply, "Connection"), "keep-alive");
     EXPECT_EQ(headerOf(reply, "Content-Length"), std::to_string(bodyOf(reply).size()));
@@ -152,8 +155,9 @@ TEST(AgentConnection, OversizedHeadOrMalformedRequestLineClosesWithoutAReply) {
         client.send("a");
         EXPECT_TRUE(client.closedByPeer());
     }
-    for (const std::string& bad : {std::string("NONSENSE\r\n\r\n"), std::string("GET /\xC3\x28 HTTP/1.1\r\n\r\n"),
-                                  std::string("POST / HTTP/1.1\r\nContent-Length: -5\r\n\r\n")}) {
+    for (const std::string& bad :
+         {std::string("NONSENSE\r\n\r\n"), std::string("GET /\xC3\x28 HTTP/1.1\r\n\r\n"),
+          std::string("POST / HTTP/1.1\r\nContent-Length: -5\r\n\r\n")}) {
         TcpClient client(server.port());
         client.send(bad);
         EXPECT_TRUE(client.closedByPeer()) << bad;

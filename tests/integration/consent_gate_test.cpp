@@ -13,11 +13,9 @@
 #include <functional>
 #include <regex>
 
-#include "agent/consent_gate.hpp"
-#include "agent/http_error.hpp"
-#include "agent/http_server.hpp"
-#include "agent/json_response.hpp"
-#include "agent/overlay_client.hpp"
+#include "agent/consent/consent_gate.hpp"
+#include "agent/consent/overlay_client.hpp"
+#include "agent/server/replies.hpp"
 #include "child_process.hpp"
 #include "http/server.hpp"
 
@@ -141,7 +139,9 @@ http::HTTPRequest request(std::map<std::string, std::string> headers = {}, std::
     return r;
 }
 
-class ConsentGate : public ::testing::Test {
+using OverlayClientPtr = std::shared_ptr<const OverlayClient>;
+
+class Gate : public ::testing::Test {
   protected:
     asio::io_context io;
     StandInOverlay overlay{io};
@@ -158,7 +158,10 @@ class ConsentGate : public ::testing::Test {
     std::optional<http::HTTPResponse> gate(const http::HTTPRequest& r, OverlayClientPtr c,
                                            std::string action = "click",
                                            std::optional<std::string> target = "e1") {
-        return runOn(io, checkDestructiveConsent(r, std::move(c), std::move(action), std::move(target)));
+        const ConsentGate gate(std::move(c));
+        const auto refusal = runOn(io, gate.checkDestructiveConsent(r, action, target));
+        if (!refusal) return std::nullopt;
+        return errorReply(*refusal);
     }
     static void expectDenied(const std::optional<http::HTTPResponse>& reply) {
         ASSERT_TRUE(reply);
@@ -168,13 +171,13 @@ class ConsentGate : public ::testing::Test {
     }
 };
 
-TEST_F(ConsentGate, WithoutAnOverlayEveryActionRunsAndNothingIsSent) {
+TEST_F(Gate, WithoutAnOverlayEveryActionRunsAndNothingIsSent) {
     const auto r = request();
     EXPECT_EQ(gate(r, nullptr), std::nullopt);
     EXPECT_TRUE(overlay.seen.empty());
 }
 
-TEST_F(ConsentGate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
+TEST_F(Gate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
     struct Case {
         const char* name;
         std::map<std::string, std::string> headers;
@@ -223,13 +226,13 @@ TEST_F(ConsentGate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
     }
 }
 
-TEST_F(ConsentGate, AnEmptyOverlayTokenNeverAdmitsAnEmptyHeader) {
+TEST_F(Gate, AnEmptyOverlayTokenNeverAdmitsAnEmptyHeader) {
     const auto r = request({{"x-pavo-mcp-consent", "granted"}, {"x-overlay-token", ""}});
     expectDenied(gate(r, client("")));
     EXPECT_EQ(overlay.events().size(), 1u);
 }
 
-TEST_F(ConsentGate, ThePromptCarriesAFreshIdTheActionAndTheTarget) {
+TEST_F(Gate, ThePromptCarriesAFreshIdTheActionAndTheTarget) {
     overlay.consent = [](const std::string&, int) { return granted(); };
     const auto r = request();
     EXPECT_EQ(gate(r, client(), "click", "e1"), std::nullopt);
@@ -262,7 +265,7 @@ TEST_F(ConsentGate, ThePromptCarriesAFreshIdTheActionAndTheTarget) {
     EXPECT_NE(ids[0], ids[1]);
 }
 
-TEST_F(ConsentGate, PendingAnswersArePolledEvery100msUntilTheTwoSecondDeadline) {
+TEST_F(Gate, PendingAnswersArePolledEvery100msUntilTheTwoSecondDeadline) {
     const auto r = request();
     expectDenied(gate(r, client()));
 
@@ -276,7 +279,7 @@ TEST_F(ConsentGate, PendingAnswersArePolledEvery100msUntilTheTwoSecondDeadline) 
     EXPECT_EQ(clock->sleeps, std::vector<PollClock::Duration>(20, 100ms));
 }
 
-TEST_F(ConsentGate, AGrantWithinTheDeadlineLetsTheActionRun) {
+TEST_F(Gate, AGrantWithinTheDeadlineLetsTheActionRun) {
     overlay.consent = [](const std::string&, int poll) { return poll < 3 ? pending() : granted(); };
     const auto r = request();
     EXPECT_EQ(gate(r, client()), std::nullopt);
@@ -284,7 +287,7 @@ TEST_F(ConsentGate, AGrantWithinTheDeadlineLetsTheActionRun) {
     EXPECT_EQ(clock->sleeps.size(), 2u);
 }
 
-TEST_F(ConsentGate, AnyOtherAnswerEndsPollingAtOnceAsADenial) {
+TEST_F(Gate, AnyOtherAnswerEndsPollingAtOnceAsADenial) {
     const std::vector<std::pair<std::string, http::HTTPResponse>> answers = {
         {"404", overlayReply(404, {{"error", "not_found"}})},
         {"500", overlayReply(500, {{"error", "boom"}})},
@@ -317,14 +320,14 @@ TEST_F(ConsentGate, AnyOtherAnswerEndsPollingAtOnceAsADenial) {
     }
 }
 
-TEST_F(ConsentGate, AnOverlayThatNoLongerListensDeniesAtOnce) {
+TEST_F(Gate, AnOverlayThatNoLongerListensDeniesAtOnce) {
     auto gone = std::make_shared<const OverlayClient>(closedPort(io), "overlay-token", timing());
     const auto r = request();
     expectDenied(gate(r, gone));
     EXPECT_TRUE(clock->sleeps.empty());
 }
 
-TEST_F(ConsentGate, AnOverlayThatNeverAnswersTimesOutIntoADenial) {
+TEST_F(Gate, AnOverlayThatNeverAnswersTimesOutIntoADenial) {
     // Accepts connections and then says nothing.
     asio::ip::tcp::acceptor silent(io, {asio::ip::address_v4::loopback(), 0});
     std::vector<asio::ip::tcp::socket> held;
@@ -345,7 +348,7 @@ TEST_F(ConsentGate, AnOverlayThatNeverAnswersTimesOutIntoADenial) {
     EXPECT_TRUE(clock->sleeps.empty());
 }
 
-TEST_F(ConsentGate, ALateGrantIsNeverUsedByALaterRequest) {
+TEST_F(Gate, ALateGrantIsNeverUsedByALaterRequest) {
     const auto r = request();
     expectDenied(gate(r, client()));
     const std::string first = json::parse(overlay.events().at(0).body).at("id");
@@ -362,7 +365,7 @@ TEST_F(ConsentGate, ALateGrantIsNeverUsedByALaterRequest) {
     EXPECT_TRUE(runOn(io, client()->checkConsent(first)));
 }
 
-TEST_F(ConsentGate, ThePollClockPacesRealPolls) {
+TEST_F(Gate, ThePollClockPacesRealPolls) {
     ConsentTiming t;  // the steady clock
     t.pollInterval = 10ms;
     t.pollDeadline = 50ms;
@@ -374,7 +377,7 @@ TEST_F(ConsentGate, ThePollClockPacesRealPolls) {
     EXPECT_LE(overlay.consentPolls().size(), 5u);
 }
 
-TEST_F(ConsentGate, AnIdThatCannotBeSentAsItStandsIsNeverPolled) {
+TEST_F(Gate, AnIdThatCannotBeSentAsItStandsIsNeverPolled) {
     overlay.consent = [](const std::string&, int) { return granted(); };
     for (const char* id : {"", "A#B", "A?B", "../event", "A B", "A/B", "A%2FB"}) {
         EXPECT_FALSE(runOn(io, client()->checkConsent(id))) << id;
@@ -383,13 +386,13 @@ TEST_F(ConsentGate, AnIdThatCannotBeSentAsItStandsIsNeverPolled) {
     EXPECT_TRUE(runOn(io, client()->checkConsent("plain-ID_1.2~3")));
 }
 
-TEST_F(ConsentGate, ATokenThatCannotBeAHeaderIsNeverSent) {
+TEST_F(Gate, ATokenThatCannotBeAHeaderIsNeverSent) {
     const auto r = request();
     expectDenied(gate(r, client("overlay\r\nx-injected: 1")));
     EXPECT_TRUE(overlay.seen.empty());
 }
 
-TEST_F(ConsentGate, TheEventTypeAlwaysWinsOverAPayloadType) {
+TEST_F(Gate, TheEventTypeAlwaysWinsOverAPayloadType) {
     runOn(io, client()->emitEvent("destructive_prompt", {{"type", "cursor_move"}, {"id", "X"}, {"n", 1}}));
     ASSERT_EQ(overlay.events().size(), 1u);
     EXPECT_EQ(json::parse(overlay.events()[0].body),
@@ -402,106 +405,7 @@ TEST_F(ConsentGate, TheEventTypeAlwaysWinsOverAPayloadType) {
     EXPECT_TRUE(overlay.events()[0].body.empty());
 }
 
-// --- gated routes: decode, ask, act ---------------------------------------------------------------------
-
-struct ClickBody {
-    std::string elementId;
-};
-
-std::optional<ClickBody> decodeClick(const http::HTTPRequest& r) {
-    const json body = json::parse(r.body, nullptr, false);
-    if (!body.is_object() || !body.contains("elementId") || !body["elementId"].is_string())
-        return std::nullopt;
-    return ClickBody{body["elementId"].get<std::string>()};
-}
-
-class GatedRoutes : public ConsentGate {
-  protected:
-    int handled = 0;
-
-    http::HTTPResponse dispatch(const HTTPServer& server, std::string path, std::string body,
-                                std::map<std::string, std::string> headers = {}) {
-        auto r = request(std::move(headers), std::move(body));
-        r.path = std::move(path);
-        return runOn(io, server.dispatch(std::move(r)));
-    }
-
-    HTTPServer serverWith(OverlayClientPtr c) {
-        HTTPServer server("agent-token");
-        server.addRoute(
-            "POST", "/click",
-            gatedRoute<ClickBody>(
-                c, {.action = "click",
-                    .decode = decodeClick,
-                    .target = [](const ClickBody& b) { return std::optional<std::string>(b.elementId); },
-                    .handler = [this](const http::HTTPRequest&,
-                                      const ClickBody& b) -> asio::awaitable<http::HTTPResponse> {
-                        ++handled;
-                        co_return jsonResponse(200, {{"ok", true}, {"clicked", b.elementId}});
-                    }}));
-        server.addRoute(
-            "POST", "/shortcut",
-            gatedRoute<ClickBody>(
-                c, {.action = "run_shortcut",
-                    .decode = decodeClick,
-                    .target = nullptr,
-                    .handler = [this](const http::HTTPRequest&,
-                                      const ClickBody&) -> asio::awaitable<http::HTTPResponse> {
-                        ++handled;
-                        co_return jsonResponse(200, {{"ok", true}});
-                    },
-                    .undecodable = errorResponse(400, "bad_request", std::string("Invalid JSON body"))}));
-        // Asks before anything reads the body; the handler decodes it and fails on its own terms.
-        server.addRoute("POST", "/keys",
-                        gatedRoute(c, "send_keystrokes", std::nullopt,
-                                   [this](const http::HTTPRequest& r) -> asio::awaitable<http::HTTPResponse> {
-                                       ++handled;
-                                       if (!decodeClick(r)) throw HTTPError(HTTPErrorKind::badRequest);
-                                       co_return jsonResponse(200, {{"ok", true}});
-                                   }));
-        return server;
-    }
-};
-
-// The element routes' decode-ask-act order is tested on the built agent; these are what other routes use.
-TEST_F(GatedRoutes, AnUndecodableBodyGetsTheRoutesOwnReplyWithoutAsking) {
-    const auto server = serverWith(client());
-    const auto shortcut = dispatch(server, "/shortcut", "");
-    EXPECT_EQ(shortcut.status, 400);
-    EXPECT_EQ(json::parse(shortcut.body), json({{"error", "bad_request"}, {"message", "Invalid JSON body"}}));
-    EXPECT_TRUE(overlay.seen.empty());
-    EXPECT_EQ(handled, 0);
-
-    overlay.consent = [](const std::string&, int) { return granted(); };
-    EXPECT_EQ(dispatch(server, "/shortcut", R"({"elementId": "x"})").status, 200);
-    EXPECT_FALSE(json::parse(overlay.events().at(0).body).contains("target")) << "a route without a target names none";
-}
-
-TEST_F(GatedRoutes, ARouteThatAsksFirstAsksEvenForABadBody) {
-    const auto server = serverWith(client());
-    EXPECT_EQ(dispatch(server, "/keys", "not json").status, 403);
-    ASSERT_EQ(overlay.events().size(), 1u);
-    const json event = json::parse(overlay.events()[0].body);
-    EXPECT_EQ(event.at("action"), "send_keystrokes");
-    EXPECT_FALSE(event.contains("target"));
-    EXPECT_EQ(handled, 0);
-
-    overlay.consent = [](const std::string&, int) { return granted(); };
-    const auto afterConsent = dispatch(server, "/keys", "not json");
-    EXPECT_EQ(afterConsent.status, 400);
-    EXPECT_EQ(handled, 1);
-}
-
-TEST_F(GatedRoutes, WithoutAnOverlayTheyRunStraightAway) {
-    const auto server = serverWith(nullptr);
-    EXPECT_EQ(dispatch(server, "/click", R"({"elementId": "e"})").status, 200);
-    EXPECT_EQ(dispatch(server, "/keys", R"({"elementId": "e"})").status, 200);
-    EXPECT_EQ(dispatch(server, "/click", "").status, 400);
-    EXPECT_EQ(handled, 2);
-    EXPECT_TRUE(overlay.seen.empty());
-}
-
-// --- finding the overlay and addressing it -------------------------------------------------------------
+// --- finding the overlay -------------------------------------------------------------
 
 TEST(OverlaySocketFile, OnlyACompleteObjectWithAUsablePortAndTokenMakesAClient) {
     const std::vector<std::string> unusable = {
@@ -527,7 +431,6 @@ TEST(OverlaySocketFile, OnlyACompleteObjectWithAUsablePortAndTokenMakesAClient) 
     ASSERT_TRUE(client);
     EXPECT_EQ(client->port(), 47825);
     EXPECT_EQ(client->token(), "tok");
-    EXPECT_EQ(client->baseURL(), "http://127.0.0.1:47825");
     // Port 0 forms a URL; the client exists and, reaching nobody, refuses every gated action.
     EXPECT_TRUE(OverlayClient::fromSocketFileText(R"({"port":0,"token":"t"})"));
 }
@@ -544,28 +447,6 @@ TEST(OverlaySocketFile, IsReadFromItsPlaceBelowTheHomeDirectory) {
     testing::TempDir other;
     other.write("Library/Application Support/Vexlo/Pavo/overlay.sock/inside", "");  // a directory, not a file
     EXPECT_FALSE(OverlayClient::fromSocketFile(other.path()));
-}
-
-TEST(OverlayURL, StaysOnTheOverlaysOrigin) {
-    const OverlayClient client(47825, "t");
-    EXPECT_EQ(client.makeURL("/event"), "http://127.0.0.1:47825/event");
-    EXPECT_EQ(client.makeURL("event"), "http://127.0.0.1:47825/event");
-    EXPECT_EQ(client.makeURL("/consent/ABC?x=1#f"), "http://127.0.0.1:47825/consent/ABC?x=1#f");
-    EXPECT_EQ(client.makeURL("/a/../event"), "http://127.0.0.1:47825/event");
-    EXPECT_EQ(client.makeURL("http://127.0.0.1:47825/state"), "http://127.0.0.1:47825/state");
-    EXPECT_EQ(client.makeURL("HTTP://127.0.0.1:047825/state"), "http://127.0.0.1:47825/state");
-
-    for (const char* elsewhere :
-         {"http://example.com/event", "//example.com/event", "http://127.0.0.1.evil/",
-          "http://evil@127.0.0.1:47825/", "http://127.0.0.1:47826/event", "http://127.0.0.1/event",
-          "https://127.0.0.1:47825/event", "http://[::1]:47825/", "http://localhost:47825/", "mailto:someone",
-          "http:/event", "1http://x/"}) {
-        EXPECT_EQ(client.makeURL(elsewhere), std::nullopt) << elsewhere;
-    }
-    for (const char* invalid : {"/a b", "/event\r\nX-Injected: 1", "/%zz", "/\xC3\xA9", "/{x}"}) {
-        EXPECT_EQ(client.makeURL(invalid), std::nullopt) << invalid;
-    }
-    EXPECT_EQ(OverlayClient(80, "t").makeURL("http://127.0.0.1/event"), "http://127.0.0.1:80/event");
 }
 
 }  // namespace

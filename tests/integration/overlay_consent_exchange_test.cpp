@@ -11,8 +11,8 @@
 #include <chrono>
 #include <thread>
 
-#include "agent/consent_gate.hpp"
-#include "agent/overlay_client.hpp"
+#include "agent/consent/consent_gate.hpp"
+#include "agent/consent/overlay_client.hpp"
 #include "child_process.hpp"
 #include "tcp_client.hpp"
 
@@ -37,13 +37,15 @@ class CountingClock final : public PollClock {
     TimePoint now_{};
 };
 
-std::optional<http::HTTPResponse> gate(const http::HTTPRequest& request, OverlayClientPtr overlay) {
+// Nothing when the action may run, else the refusal.
+std::optional<AgentError> gate(const http::HTTPRequest& request, std::shared_ptr<const OverlayClient> overlay) {
     asio::io_context io;
-    std::optional<http::HTTPResponse> reply;
-    asio::co_spawn(io, checkDestructiveConsent(request, std::move(overlay), "click", "e1"),
-                   [&](std::exception_ptr, std::optional<http::HTTPResponse> r) { reply = std::move(r); });
+    const ConsentGate consentGate(std::move(overlay));
+    std::optional<AgentError> refusal;
+    asio::co_spawn(io, consentGate.checkDestructiveConsent(request, "click", "e1"),
+                   [&](std::exception_ptr, std::optional<AgentError> r) { refusal = std::move(r); });
     io.run();
-    return reply;
+    return refusal;
 }
 
 int rejections(std::uint16_t port) {
@@ -74,7 +76,7 @@ TEST(OverlayConsentExchange, TheRealOverlayIsFoundAskedAndPolledWithItsToken) {
     // Nobody answers the dialog: pending until the deadline, and the overlay accepted every request's token.
     const auto unanswered = gate(request, client);
     ASSERT_TRUE(unanswered);
-    EXPECT_EQ(unanswered->status, 403);
+    EXPECT_EQ(unanswered->code, ErrorCode::consentDenied);
     EXPECT_EQ(clock->sleeps, 20);
     EXPECT_EQ(rejections(client->port()), 0);
 
@@ -83,7 +85,7 @@ TEST(OverlayConsentExchange, TheRealOverlayIsFoundAskedAndPolledWithItsToken) {
     const auto stale = std::make_shared<const OverlayClient>(client->port(), "old-token", timing);
     const auto refused = gate(request, stale);
     ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->status, 403);
+    EXPECT_EQ(refused->code, ErrorCode::consentDenied);
     EXPECT_EQ(clock->sleeps, 0);
     EXPECT_EQ(rejections(client->port()), 2);
 

@@ -90,7 +90,8 @@ bool ChildProcess::readSome(int timeoutMs) {
     return true;
 }
 
-std::optional<std::string> ChildProcess::waitForLine(const std::string& prefix, std::chrono::milliseconds timeout) {
+std::optional<std::string> ChildProcess::waitForLine(const std::string& prefix,
+                                                     std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (true) {
         std::istringstream lines(output_);

@@ -13,7 +13,7 @@
 namespace pavo::testing {
 
 class ChildProcess {
-public:
+  public:
     // `environment` replaces the child's environment entirely (PATH is added when missing).
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::map<std::string, std::string>& environment);
@@ -36,7 +36,7 @@ public:
     const std::string& output() const { return output_; }
     std::vector<std::string> outputLines() const;
 
-private:
+  private:
     bool readSome(int timeoutMs);
 
     pid_t pid_ = -1;
@@ -56,7 +56,7 @@ Completed runToCompletion(const std::string& program, const std::vector<std::str
 
 // A fresh directory below /tmp removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -64,7 +64,7 @@ public:
     const std::string& path() const { return path_; }
     std::string write(const std::string& relativePath, const std::string& content) const;
 
-private:
+  private:
     std::string path_;
 };
 

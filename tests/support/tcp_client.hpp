@@ -9,7 +9,7 @@
 namespace pavo::testing {
 
 class TcpClient {
-public:
+  public:
     explicit TcpClient(std::uint16_t port);
     ~TcpClient();
     TcpClient(const TcpClient&) = delete;
@@ -27,7 +27,7 @@ public:
     // True when nothing at all arrives (and the connection stays open) for the whole period.
     bool staysSilent(std::chrono::milliseconds period);
 
-private:
+  private:
     int fd_ = -1;
     std::string pending_;
 };

@@ -10,12 +10,15 @@
 #include <cmath>
 #include <limits>
 
-#include "agent/ax_actions.hpp"
-#include "agent/ax_context.hpp"
-#include "agent/ax_element.hpp"
-#include "agent/ax_tree.hpp"
-#include "agent/ax_tree_cache.hpp"
-#include "agent/batch_manager.hpp"
+#include "agent/ax/ax_actions.hpp"
+#include "agent/ax/ax_context.hpp"
+#include "agent/ax/ax_element.hpp"
+#include "agent/ax/ax_routes.hpp"
+#include "agent/ax/ax_tree.hpp"
+#include "agent/ax/ax_tree_cache.hpp"
+#include "agent/ax/batch_manager.hpp"
+#include "agent/consent/consent_gate.hpp"
+#include "agent/server/replies.hpp"
 #include "common/text.hpp"
 #include "platform/simulated/simulated_desktop.hpp"
 
@@ -45,15 +48,20 @@ json scene() {
     json terminal = element("AXTextArea", "Terminal", {{"settable", {"AXFocused"}}});
     json list = element("AXScrollArea", "List", {{"actions", {"AXScrollUp", "AXScrollDown"}}});
     json window = element("AXWindow", "Main", {{"children", {pressable, flat, bare, field, terminal, list}}});
-    json other = element("AXWindow", "Other", {{"children", {element("AXButton", "OK", {{"actions", {"AXPress"}}})}}});
-    return {{"frontmost", 10},
-            {"applications",
-             {{{"pid", 10}, {"name", "One"}, {"tree", element("AXApplication", "One", {{"children", {window}}})}},
-              {{"pid", 20}, {"name", "Two"}, {"tree", element("AXApplication", "Two", {{"children", {other}}})}}}}};
+    json other =
+        element("AXWindow", "Other", {{"children", {element("AXButton", "OK", {{"actions", {"AXPress"}}})}}});
+    return {
+        {"frontmost", 10},
+        {"applications",
+         {{{"pid", 10}, {"name", "One"}, {"tree", element("AXApplication", "One", {{"children", {window}}})}},
+          {{"pid", 20},
+           {"name", "Two"},
+           {"tree", element("AXApplication", "Two", {{"children", {other}}})}}}}};
 }
 
 // Ids as a snapshot reports them: application "0", its window "0/0", the window's children "0/0/i".
-std::string idIn(std::int32_t pid, const std::string& role, const std::string& title, const std::string& path) {
+std::string idIn(std::int32_t pid, const std::string& role, const std::string& title,
+                 const std::string& path) {
     return elementId(pid, role, "", title, path);
 }
 const std::string kOK = idIn(10, "AXButton", "OK", "0/0/0");
@@ -70,38 +78,50 @@ struct Reply {
 };
 
 class ElementActions : public ::testing::Test {
-protected:
+  protected:
     SimulatedDesktop desktop{parseScene(scene())};
     AXTreeCache cache;
     BatchManager batches;
     AXContext context{desktop, cache, batches};
+    ConsentGate ungated{nullptr};
+    AXRoutes routes = axRoutes(context, ungated);
 
-    Reply run(asio::awaitable<http::HTTPResponse> work) {
+    Reply run(const RouteHandler& route, json body) {
+        http::HTTPRequest request;
+        request.method = "POST";
+        request.body = body.dump();
         asio::io_context io;
-        std::optional<http::HTTPResponse> response;
+        std::optional<Result<http::HTTPResponse>> result;
         std::exception_ptr failure;
-        asio::co_spawn(io, std::move(work), [&](std::exception_ptr e, http::HTTPResponse r) {
+        asio::co_spawn(io, route(request), [&](std::exception_ptr e, Result<http::HTTPResponse> r) {
             failure = e;
-            response = std::move(r);
+            result = std::move(r);
         });
         io.run();
         if (failure) std::rethrow_exception(failure);
-        return {response->status, json::parse(response->body)};
+        const http::HTTPResponse response = *result ? **result : errorReply(result->error());
+        return {response.status, json::parse(response.body)};
     }
 
     Reply click(const std::string& id, std::optional<std::string> batch = std::nullopt) {
-        return run(axClick(context, AXClickRequest{id, batch}, batch));
+        json body = {{"elementId", id}};
+        if (batch) body["batch_id"] = *batch;
+        return run(routes.click, body);
     }
     Reply type(const std::string& id, const std::string& text) {
-        return run(axType(context, AXTypeRequest{id, text}, std::nullopt));
+        return run(routes.type, {{"elementId", id}, {"text", text}});
     }
-    Reply scroll(const std::string& id, const std::string& direction, std::optional<double> amount = std::nullopt) {
-        return run(axScroll(context, AXScrollRequest{id, direction, amount}, std::nullopt));
+    Reply scroll(const std::string& id, const std::string& direction,
+                 std::optional<double> amount = std::nullopt) {
+        json body = {{"elementId", id}, {"direction", direction}};
+        if (amount) body["amount"] = *amount;
+        return run(routes.scroll, body);
     }
 
     // Puts a snapshot in the cache, so a test can tell whether the action flushed it.
     void fillCache() {
-        cache.store(10, std::make_shared<const AXSnapshot>(AXElementInfo{"x", "AXApplication"}), cache.generation());
+        cache.store(10, std::make_shared<const AXSnapshot>(AXElementInfo{"x", "AXApplication"}),
+                    cache.generation());
         ASSERT_EQ(cache.size(), 1u);
     }
 
@@ -243,9 +263,9 @@ TEST_F(ElementActions, TypingWithoutValueFocusesThenPostsOneKeyPairPerCharacterA
     };
     // a, shifted B, space, é and a skin-toned emoji (one character of four UTF-16 units) by their text,
     // and Return.
-    const std::vector<Expected> expected = {
-        {0, 0, std::nullopt}, {11, 0x20000, std::nullopt}, {49, 0, std::nullopt},
-        {0, 0, "é"},          {0, 0, "👍🏽"},                {36, 0, std::nullopt}};
+    const std::vector<Expected> expected = {{0, 0, std::nullopt},  {11, 0x20000, std::nullopt},
+                                            {49, 0, std::nullopt}, {0, 0, "é"},
+                                            {0, 0, "👍🏽"},    {36, 0, std::nullopt}};
     std::vector<std::chrono::steady_clock::time_point> downs;
     std::vector<json> keys;
     for (const auto& r : desktop.records()) {
@@ -285,9 +305,9 @@ TEST_F(ElementActions, ScrollingPerformsTheDirectionsActionAsManyTimesAsTheAmoun
         std::optional<double> amount;
         std::size_t actions;
     };
-    const std::vector<Case> cases = {{"down", std::nullopt, 2}, {"UP", 500, 10},  {"Down", 10, 1},
-                                     {"down", 149, 2},          {"down", 150, 3}, {"down", -1e9, 1},
-                                     {"down", 0, 1},            {"up", 10000, 200}};
+    const std::vector<Case> cases = {
+        {"down", std::nullopt, 2}, {"UP", 500, 10},   {"Down", 10, 1}, {"down", 149, 2},
+        {"down", 150, 3},          {"down", -1e9, 1}, {"down", 0, 1},  {"up", 10000, 200}};
     for (const auto& c : cases) {
         fillCache();
         const std::size_t before = recorded("action").size();
@@ -317,8 +337,9 @@ TEST_F(ElementActions, ABadDirectionOrAnAmountBeyondSixtyFourBitsIsInvalidInputA
     fillCache();
     const Reply north = scroll(kList, "north");
     EXPECT_EQ(north.status, 400);
-    EXPECT_EQ(north.body, json({{"error", "invalid_input"}, {"hint", "direction must be up, down, left, or right"}}));
-    for (double amount : {1e21, -1e21, std::numeric_limits<double>::infinity(), std::nan("")}) {
+    EXPECT_EQ(north.body,
+              json({{"error", "invalid_input"}, {"hint", "direction must be up, down, left, or right"}}));
+    for (double amount : {1e21, -1e21}) {
         const Reply huge = scroll(kList, "down", amount);
         EXPECT_EQ(huge.status, 400) << amount;
         EXPECT_EQ(huge.body["error"], "invalid_input");
@@ -335,6 +356,8 @@ TEST(ScrollActionCount, TruncatesFiftyUnitStepsAndRejectsCountsBeyondSixtyFourBi
     EXPECT_EQ(scrollActionCount(4.6e20), 9200000000000000000);
     EXPECT_EQ(scrollActionCount(4.62e20), std::nullopt);
     EXPECT_EQ(scrollActionCount(-4.62e20), std::nullopt);
+    EXPECT_EQ(scrollActionCount(std::numeric_limits<double>::infinity()), std::nullopt);
+    EXPECT_EQ(scrollActionCount(std::nan("")), std::nullopt);
 }
 
 TEST(ElementActionBodies, DecodeOnlyObjectsWhoseKeysHaveTheirTypes) {
@@ -343,8 +366,9 @@ TEST(ElementActionBodies, DecodeOnlyObjectsWhoseKeysHaveTheirTypes) {
     EXPECT_EQ(click->elementId, "abc");
     EXPECT_FALSE(click->batchId);
     EXPECT_EQ(decodeAXClickRequest(R"({"elementId": "abc", "batch_id": "b"})")->batchId, "b");
-    for (const char* bad : {"", "[]", "null", R"("abc")", "{}", R"({"elementId": null})", R"({"elementId": 7})",
-                            R"({"elementId": "a", "batch_id": 3})", R"({"elementId": "a",)"}) {
+    for (const char* bad :
+         {"", "[]", "null", R"("abc")", "{}", R"({"elementId": null})", R"({"elementId": 7})",
+          R"({"elementId": "a", "batch_id": 3})", R"({"elementId": "a",)"}) {
         EXPECT_FALSE(decodeAXClickRequest(bad)) << bad;
     }
 

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "agent/ax_element.hpp"
+#include "agent/ax/ax_element.hpp"
 
 namespace pavo::agent {
 namespace {
@@ -32,8 +32,14 @@ TEST(ElementInfo, AbsentFieldsAreOmittedNeverNull) {
     leaf.children.emplace();
     EXPECT_EQ(json(leaf)["children"], json::array());
 
-    AXElementInfo full{.id = "a", .role = "AXTextField", .label = "Name", .value = "Ann", .identifier = "name",
-                       .frame = AXFrame{1, 2.5, 3, 4}, .enabled = false, .focused = true};
+    AXElementInfo full{.id = "a",
+                       .role = "AXTextField",
+                       .label = "Name",
+                       .value = "Ann",
+                       .identifier = "name",
+                       .frame = AXFrame{1, 2.5, 3, 4},
+                       .enabled = false,
+                       .focused = true};
     full.children = std::vector<AXElementInfo>{leaf};
     const json encoded = full;
     EXPECT_EQ(encoded["frame"], json({{"x", 1.0}, {"y", 2.5}, {"width", 3.0}, {"height", 4.0}}));
@@ -42,9 +48,13 @@ TEST(ElementInfo, AbsentFieldsAreOmittedNeverNull) {
 }
 
 TEST(ElementInfo, TheDirectWriterProducesTheSameDocumentAsTheJsonLibrary) {
-    AXElementInfo tricky{.id = "a", .role = "AXText\"Area\\", .label = std::string("tab\t nl\n nul\0 bell\x07", 18),
-                         .value = "caf\xC3\xA9 \xF0\x9F\x98\x80 bad\xFF", .identifier = "",
-                         .frame = AXFrame{-0.5, 1e21, 1.0 / 3.0, 120}, .focused = false};
+    AXElementInfo tricky{.id = "a",
+                         .role = "AXText\"Area\\",
+                         .label = std::string("tab\t nl\n nul\0 bell\x07", 18),
+                         .value = "caf\xC3\xA9 \xF0\x9F\x98\x80 bad\xFF",
+                         .identifier = "",
+                         .frame = AXFrame{-0.5, 1e21, 1.0 / 3.0, 120},
+                         .focused = false};
     tricky.children = std::vector<AXElementInfo>{AXElementInfo{.id = "b", .role = "Unknown"}, tricky};
     std::string written;
     appendJson(written, tricky);
@@ -65,19 +75,6 @@ TEST(ElementInfo, DecodingNeedsIdAndRole) {
     const auto decoded = json({{"id", "a"}, {"role", "AXButton"}, {"label", nullptr}}).get<AXElementInfo>();
     EXPECT_FALSE(decoded.label);
     EXPECT_FALSE(decoded.children);
-}
-
-TEST(AXErrorBody, CarriesTheHintOnlyWhenThereIsOne) {
-    EXPECT_EQ(axErrorResponse(AXErrorCode::elementNotFound, ""), json({{"error", "element_not_found"}}));
-    EXPECT_EQ(axErrorResponse(AXErrorCode::permissionMissing, "System Settings -> Privacy & Security -> Accessibility"),
-              json({{"error", "ax_permission_missing"},
-                    {"hint", "System Settings -> Privacy & Security -> Accessibility"}}));
-    EXPECT_EQ(axErrorResponse(AXErrorCode::actionFailed, "no frame for synthesized click")["error"], "action_failed");
-    EXPECT_EQ(axErrorResponse(AXErrorCode::invalidInput, "")["error"], "invalid_input");
-    EXPECT_EQ(httpStatus(AXErrorCode::permissionMissing), 403);
-    EXPECT_EQ(httpStatus(AXErrorCode::elementNotFound), 404);
-    EXPECT_EQ(httpStatus(AXErrorCode::actionFailed), 500);
-    EXPECT_EQ(httpStatus(AXErrorCode::invalidInput), 400);
 }
 
 }  // namespace

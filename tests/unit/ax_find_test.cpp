@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "agent/ax_find.hpp"
+#include "agent/ax/ax_find.hpp"
 
 namespace pavo::agent {
 namespace {
@@ -18,7 +18,8 @@ AXElementInfo element(std::string role, std::optional<std::string> label = std::
     return e;
 }
 
-AXElementInfo withValue(AXElementInfo e, std::optional<std::string> value, std::optional<std::string> identifier = {}) {
+AXElementInfo withValue(AXElementInfo e, std::optional<std::string> value,
+                        std::optional<std::string> identifier = {}) {
     e.value = std::move(value);
     e.identifier = std::move(identifier);
     return e;
@@ -35,16 +36,16 @@ std::vector<std::string> find(const AXElementInfo& root, const AXQuery& query) {
 
 using Ids = std::vector<std::string>;
 
-const AXElementInfo kDialog = element(
-    "AXWindow", "Save changes?",
-    {element("AXButton", "Save"), element("AXButton", "Save As…"), element("AXButton", "Don't Save"),
-     element("AXButton", "Autosave"), element("AXButton", "save"), element("AXStaticText"),
-     element("AXGroup", "Save group", {element("AXButton", "Save group item")})});
+const AXElementInfo kDialog =
+    element("AXWindow", "Save changes?",
+            {element("AXButton", "Save"), element("AXButton", "Save As…"), element("AXButton", "Don't Save"),
+             element("AXButton", "Autosave"), element("AXButton", "save"), element("AXStaticText"),
+             element("AXGroup", "Save group", {element("AXButton", "Save group item")})});
 
 TEST(FindFilters, RoleIsExactAndCaseSensitive) {
     EXPECT_EQ(find(kDialog, {.role = "AXButton"}),
-              (Ids{"AXButtonSave", "AXButtonSave As…", "AXButtonDon't Save", "AXButtonAutosave", "AXButtonsave",
-                   "AXButtonSave group item"}));
+              (Ids{"AXButtonSave", "AXButtonSave As…", "AXButtonDon't Save", "AXButtonAutosave",
+                   "AXButtonsave", "AXButtonSave group item"}));
     EXPECT_TRUE(find(kDialog, {.role = "axbutton"}).empty());
 }
 
@@ -63,10 +64,11 @@ TEST(FindFilters, LabelAndIdentifierAreLiteralCaseSensitiveSubstrings) {
 }
 
 TEST(FindFilters, ValueRegexIsCompiledOnceAndAnchorsToTheWholeValue) {
-    const auto list = element("AXList", std::nullopt,
-                              {withValue(element("AXRow", "1"), "123"), withValue(element("AXRow", "2"), "12a"),
-                               withValue(element("AXRow", "3"), "line\n42"), element("AXRow", "4"),
-                               withValue(element("AXRow", "5"), "")});
+    const auto list =
+        element("AXList", std::nullopt,
+                {withValue(element("AXRow", "1"), "123"), withValue(element("AXRow", "2"), "12a"),
+                 withValue(element("AXRow", "3"), "line\n42"), element("AXRow", "4"),
+                 withValue(element("AXRow", "5"), "")});
     EXPECT_EQ(find(list, {.valueRegex = "^[0-9]+$"}), (Ids{"AXRow1"}));
     EXPECT_EQ(find(list, {.valueRegex = "[0-9]+"}), (Ids{"AXRow1", "AXRow2", "AXRow3"}));
     EXPECT_EQ(find(list, {.valueRegex = "^42"}), Ids{}) << "^ is the start of the whole value";
@@ -80,8 +82,8 @@ TEST(FindFilters, ValueRegexIsCompiledOnceAndAnchorsToTheWholeValue) {
 
 TEST(FindOrder, PreOrderFromTheRootAndAnAncestorIsListedBeforeItsDescendants) {
     EXPECT_EQ(find(kDialog, {}), (Ids{"AXWindowSave changes?", "AXButtonSave", "AXButtonSave As…",
-                                      "AXButtonDon't Save", "AXButtonAutosave", "AXButtonsave", "AXStaticText",
-                                      "AXGroupSave group", "AXButtonSave group item"}));
+                                      "AXButtonDon't Save", "AXButtonAutosave", "AXButtonsave",
+                                      "AXStaticText", "AXGroupSave group", "AXButtonSave group item"}));
     // The group matches and so does the button inside it: the button comes twice in the reply, once on its
     // own and once inside the group's children.
     CompiledQuery query(AXQuery{.label = "group"});
@@ -93,7 +95,8 @@ TEST(FindOrder, PreOrderFromTheRootAndAnAncestorIsListedBeforeItsDescendants) {
 }
 
 TEST(FindOrder, TheCountIsTestedAfterAdding) {
-    EXPECT_EQ(find(kDialog, {.role = "AXButton", .maxResults = 2}), (Ids{"AXButtonSave", "AXButtonSave As…"}));
+    EXPECT_EQ(find(kDialog, {.role = "AXButton", .maxResults = 2}),
+              (Ids{"AXButtonSave", "AXButtonSave As…"}));
     EXPECT_EQ(find(kDialog, {.role = "AXButton", .maxResults = 0}), (Ids{"AXButtonSave"}));
     EXPECT_EQ(find(kDialog, {.role = "AXButton", .maxResults = -5}), (Ids{"AXButtonSave"}));
     EXPECT_TRUE(find(kDialog, {.role = "AXSlider", .maxResults = 0}).empty());
@@ -107,22 +110,22 @@ TEST(FindOrder, TheCountIsTestedAfterAdding) {
 }
 
 TEST(FindQueryBody, DecodesOptionalKeysStrictly) {
-    const auto q = decodeAXQuery(R"({"role":"AXButton","label":null,"maxResults":3,"batch_id":"b","extra":[1]})");
-    EXPECT_EQ(q.role, "AXButton");
-    EXPECT_FALSE(q.label);
-    EXPECT_EQ(q.maxResults, 3);
-    EXPECT_EQ(q.batchId, "b");
-    EXPECT_FALSE(decodeAXQuery("{}").role);
+    const auto q =
+        decodeAXQuery(R"({"role":"AXButton","label":null,"maxResults":3,"batch_id":"b","extra":[1]})");
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->role, "AXButton");
+    EXPECT_FALSE(q->label);
+    EXPECT_EQ(q->maxResults, 3);
+    EXPECT_EQ(q->batchId, "b");
+    EXPECT_FALSE(decodeAXQuery("{}")->role);
 
     for (const char* bad : {"", "nope", "[]", "\"x\"", R"({"maxResults":"3"})", R"({"maxResults":1.5})",
-                            R"({"maxResults":1.0})", R"({"maxResults":99999999999999999999})", R"({"role":7})",
-                            R"({"valueRegex":false})", R"({"batch_id":{}})"}) {
-        try {
-            decodeAXQuery(bad);
-            ADD_FAILURE() << bad << " decoded";
-        } catch (const std::invalid_argument& error) {
-            EXPECT_STRNE(error.what(), "") << bad;
-        }
+                            R"({"maxResults":1.0})", R"({"maxResults":99999999999999999999})",
+                            R"({"role":7})", R"({"valueRegex":false})", R"({"batch_id":{}})"}) {
+        const auto decoded = decodeAXQuery(bad);
+        ASSERT_FALSE(decoded) << bad << " decoded";
+        EXPECT_EQ(decoded.error().code, ErrorCode::badRequest);
+        EXPECT_NE(decoded.error().message, "") << bad;
     }
 }
 

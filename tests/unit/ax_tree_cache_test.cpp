@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "agent/ax_tree_cache.hpp"
+#include "agent/ax/ax_tree_cache.hpp"
 
 namespace pavo::agent {
 namespace {
@@ -12,14 +12,16 @@ namespace {
 using namespace std::chrono_literals;
 
 class TreeCache : public ::testing::Test {
-protected:
+  protected:
     AXTreeCache::TimePoint now{};
     AXTreeCache cache{[this] { return now; }};
 
     std::shared_ptr<const AXSnapshot> snapshot(const std::string& role) {
         return std::make_shared<const AXSnapshot>(AXElementInfo{.id = "0000000000000000", .role = role});
     }
-    void store(std::int32_t key, std::shared_ptr<const AXSnapshot> s) { cache.store(key, s, cache.generation()); }
+    void store(std::int32_t key, std::shared_ptr<const AXSnapshot> s) {
+        cache.store(key, s, cache.generation());
+    }
 };
 
 TEST_F(TreeCache, AnEntryIsFreshUpToExactlyOneSecondAndAHitDoesNotRefreshIt) {

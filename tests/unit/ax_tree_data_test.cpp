@@ -4,15 +4,16 @@
 
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
 #include <nlohmann/json.hpp>
 
 #include <thread>
 
-#include "agent/ax_context.hpp"
-#include "agent/ax_tree_cache.hpp"
-#include "agent/ax_tree_endpoint.hpp"
-#include "agent/batch_manager.hpp"
-#include "agent/http_error.hpp"
+#include "agent/ax/ax_context.hpp"
+#include "agent/ax/ax_tree_cache.hpp"
+#include "agent/ax/ax_tree_data.hpp"
+#include "agent/ax/batch_manager.hpp"
+#include "agent/server/on_desktop.hpp"
 #include "platform/simulated/simulated_desktop.hpp"
 
 namespace pavo::agent {
@@ -27,7 +28,7 @@ json app(std::int32_t pid, const std::string& name) {
 }
 
 class TreeData : public ::testing::Test {
-protected:
+  protected:
     SimulatedDesktop desktop{
         parseScene({{"frontmost", 1}, {"applications", {app(1, "One"), app(2, "Two"), app(3, "Three")}}})};
     AXTreeCache::TimePoint now{};
@@ -35,20 +36,27 @@ protected:
     BatchManager batches;
     AXContext context{desktop, cache, batches};
 
-    std::string titleOf(std::optional<std::int32_t> rootPid, std::optional<std::string> batchId = std::nullopt,
-                        bool* cached = nullptr) {
-        auto result = axTreeDataOnDesktop(context, rootPid, batchId);
-        if (cached) *cached = result.cached;
-        return result.snapshot->root().label.value_or("");
+    Result<AXTreeResult> treeData(std::optional<std::int32_t> rootPid, std::optional<std::string> batchId) {
+        boost::asio::io_context io;
+        auto future = boost::asio::co_spawn(io, axTreeData(context, rootPid, std::move(batchId)),
+                                            boost::asio::use_future);
+        io.run();
+        return future.get();
     }
-    HTTPErrorKind failureOf(std::optional<std::int32_t> rootPid) {
-        try {
-            axTreeDataOnDesktop(context, rootPid, std::nullopt);
-        } catch (const HTTPError& error) {
-            return error.kind();
+    std::string titleOf(std::optional<std::int32_t> rootPid,
+                        std::optional<std::string> batchId = std::nullopt, bool* cached = nullptr) {
+        auto result = treeData(rootPid, std::move(batchId));
+        if (!result) {
+            ADD_FAILURE() << "failed";
+            return "";
         }
-        ADD_FAILURE() << "no failure";
-        return HTTPErrorKind::notFound;
+        if (cached) *cached = result->cached;
+        return result->snapshot->root().label.value_or("");
+    }
+    ErrorCode failureOf(std::optional<std::int32_t> rootPid) {
+        auto result = treeData(rootPid, std::nullopt);
+        if (result) ADD_FAILURE() << "no failure";
+        return result ? ErrorCode::internal : result.error().code;
     }
 };
 
@@ -91,26 +99,10 @@ TEST_F(TreeData, ABatchChoosesTheWalkedProcessOnAMissOnly) {
 
 TEST_F(TreeData, FailsWithoutPermissionOrWithoutAFrontmostApplication) {
     desktop.setFrontmost(std::nullopt);
-    EXPECT_EQ(failureOf(std::nullopt), HTTPErrorKind::invalidRequest);
+    EXPECT_EQ(failureOf(std::nullopt), ErrorCode::noFrontmostApp);
     EXPECT_EQ(titleOf(2), "Two") << "a root pid needs no frontmost application";
     desktop.setTrusted(false);
-    EXPECT_EQ(failureOf(2), HTTPErrorKind::unauthorized);
-}
-
-TEST_F(TreeData, ErrorRepliesFollowTheFailure) {
-    auto reply = [](std::exception_ptr e) {
-        auto r = axTreeErrorResponse(e, "System Settings -> Privacy & Security -> Accessibility");
-        return std::make_pair(r.status, json::parse(r.body));
-    };
-    EXPECT_EQ(reply(std::make_exception_ptr(HTTPError(HTTPErrorKind::unauthorized))),
-              std::make_pair(403, json({{"error", "ax_permission_missing"},
-                                        {"hint", "System Settings -> Privacy & Security -> Accessibility"}})));
-    EXPECT_EQ(reply(std::make_exception_ptr(HTTPError(HTTPErrorKind::invalidRequest))),
-              std::make_pair(500, json({{"error", "could_not_get_frontmost_app"}})));
-    EXPECT_EQ(reply(std::make_exception_ptr(HTTPError(HTTPErrorKind::notFound))),
-              std::make_pair(500, json({{"error", "internal_error"}})));
-    EXPECT_EQ(reply(std::make_exception_ptr(std::runtime_error("walk broke"))),
-              std::make_pair(500, json({{"error", "internal_error"}, {"message", "walk broke"}})));
+    EXPECT_EQ(failureOf(2), ErrorCode::permissionMissing);
 }
 
 TEST_F(TreeData, DesktopWorkRunsOffTheCallersThreadAndResumesOnIt) {

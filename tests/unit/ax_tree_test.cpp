@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "agent/ax_tree.hpp"
+#include "agent/ax/ax_tree.hpp"
 #include "platform/simulated/simulated_desktop.hpp"
 
 namespace pavo::agent {
@@ -24,11 +24,14 @@ json window(json children) {
 }
 
 SimulatedDesktop desktopWith(json children) {
-    return SimulatedDesktop(parseScene(
-        {{"frontmost", 812},
-         {"applications",
-          {{{"pid", 812}, {"name", "Mail"}, {"tree", {{"role", "AXApplication"}, {"title", "Mail"},
-                                                    {"children", {window(std::move(children))}}}}}}}}));
+    return SimulatedDesktop(parseScene({{"frontmost", 812},
+                                        {"applications",
+                                         {{{"pid", 812},
+                                           {"name", "Mail"},
+                                           {"tree",
+                                            {{"role", "AXApplication"},
+                                             {"title", "Mail"},
+                                             {"children", {window(std::move(children))}}}}}}}}));
 }
 
 AXElementInfo snapshot(SimulatedDesktop& desktop, std::int32_t pid = 812) {
@@ -37,7 +40,11 @@ AXElementInfo snapshot(SimulatedDesktop& desktop, std::int32_t pid = 812) {
 
 TEST(BuildTree, RecordsOnlyWhatReadsWithTheRightType) {
     auto desktop = desktopWith({
-        {{"role", "AXTextField"}, {"value", "hello"}, {"identifier", "name"}, {"enabled", true}, {"focused", false}},
+        {{"role", "AXTextField"},
+         {"value", "hello"},
+         {"identifier", "name"},
+         {"enabled", true},
+         {"focused", false}},
         {{"role", "AXSlider"}, {"value", 42}},
         {{"role", "AXCheckBox"}, {"value", true}},
         {{"title", "no role"}, {"position", {{"x", 1}, {"y", 1}}}},
@@ -63,7 +70,8 @@ TEST(BuildTree, RecordsOnlyWhatReadsWithTheRightType) {
 }
 
 TEST(BuildTree, EmptyChildrenAreAnEmptyArrayUnreadableChildrenAreAbsent) {
-    auto desktop = desktopWith({{{"role", "AXGroup"}}, {{"role", "AXMenuBar"}, {"childrenUnreadable", true}}});
+    auto desktop =
+        desktopWith({{{"role", "AXGroup"}}, {{"role", "AXMenuBar"}, {"childrenUnreadable", true}}});
     const auto root = snapshot(desktop);
     const auto& items = *root.children->at(0).children;
     ASSERT_TRUE(items[0].children);
@@ -87,9 +95,10 @@ TEST(BuildTree, ShowsAtMostOneThousandChildren) {
 }
 
 TEST(BuildTree, IdsFollowPositionTitleAndIdentifierButNothingElse) {
-    auto desktop = desktopWith({{{"role", "AXButton"}, {"title", "OK"}, {"value", "a"}},
-                                {{"role", "AXButton"}, {"title", "OK"}, {"value", "a"}},
-                                {{"role", "AXGroup"}, {"children", {{{"role", "AXButton"}, {"title", "Inner"}}}}}});
+    auto desktop =
+        desktopWith({{{"role", "AXButton"}, {"title", "OK"}, {"value", "a"}},
+                     {{"role", "AXButton"}, {"title", "OK"}, {"value", "a"}},
+                     {{"role", "AXGroup"}, {"children", {{{"role", "AXButton"}, {"title", "Inner"}}}}}});
     const auto before = snapshot(desktop);
     const auto& buttons = *before.children->at(0).children;
     EXPECT_NE(buttons[0].id, buttons[1].id) << "identical siblings differ by their ordinal paths";

@@ -12,7 +12,9 @@ AgentDefaults defaults() {
     return d;
 }
 
-ParsedCommandLine parse(std::vector<std::string> args) { return parseCommandLine(args, defaults()); }
+ParsedCommandLine parse(std::vector<std::string> args) {
+    return parseCommandLine(args, defaults());
+}
 
 TEST(AgentDefaults, ComeFromTheEnvironmentAndTheHomeDirectory) {
     auto none = [](const char*) -> std::optional<std::string> { return std::nullopt; };
@@ -36,13 +38,15 @@ TEST(Usage, IsTheTenLinesWithTheDefaultsFilledIn) {
     ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(lines[0], "Usage: pavo-agent [options] [install|permissions]");
     EXPECT_EQ(lines[2], "  --port <port>            Listen port (default: 47824)");
-    EXPECT_EQ(lines[4], "  --token-file <path>      Auth token file (default: /home/u/Vault-Vexlo/secrets/pavo/sidecar-token)");
+    EXPECT_EQ(lines[4],
+              "  --token-file <path>      Auth token file (default: "
+              "/home/u/Vault-Vexlo/secrets/pavo/sidecar-token)");
     EXPECT_EQ(lines[9], "  permissions              Check/request Accessibility and Screen Recording");
 }
 
 TEST(CommandLine, OptionsTakeValuesAndLaterOccurrencesWin) {
-    auto r = parse({"--port", "+8080", "--token", "a", "--token", "b", "--token-file", "/f", "--executable-path", "/x",
-                    "--no-prompt"});
+    auto r = parse({"--port", "+8080", "--token", "a", "--token", "b", "--token-file", "/f",
+                    "--executable-path", "/x", "--no-prompt"});
     ASSERT_TRUE(r.settings);
     EXPECT_EQ(r.settings->port, 8080);
     EXPECT_EQ(r.settings->token, "b");

@@ -11,10 +11,13 @@ namespace {
 const Dialect kAgent = agentDialect();
 const Dialect kOverlay = overlayDialect();
 
-ParseResult parse(const std::string& bytes, const Dialect& dialect = kAgent) { return parseRequest(bytes, dialect); }
+ParseResult parse(const std::string& bytes, const Dialect& dialect = kAgent) {
+    return parseRequest(bytes, dialect);
+}
 
 TEST(Parser, ReadsMethodPathHeadersAndBodyAndReportsBytesUsed) {
-    const std::string raw = "POST /ax/tree?x=1 HTTP/1.1\r\nX-Pavo-Token: abc\r\nContent-Length: 5\r\n\r\nhelloNEXT";
+    const std::string raw =
+        "POST /ax/tree?x=1 HTTP/1.1\r\nX-Pavo-Token: abc\r\nContent-Length: 5\r\n\r\nhelloNEXT";
     auto r = parse(raw);
     ASSERT_EQ(r.status, ParseStatus::complete);
     EXPECT_EQ(r.consumed, raw.size() - 4);
@@ -71,7 +74,7 @@ TEST(Parser, RequestLineSplitsAtEverySingleSpace) {
 
 TEST(Parser, MalformedRequestLineClosesForTheAgentAndWaitsForTheOverlay) {
     for (const std::string& raw : {std::string("GARBAGE\r\n\r\n"), std::string("\r\n\r\n"),
-                                  std::string("GET /\xFF HTTP/1.1\r\n\r\n")}) {
+                                   std::string("GET /\xFF HTTP/1.1\r\n\r\n")}) {
         EXPECT_EQ(parse(raw).status, ParseStatus::error);
         EXPECT_EQ(parse(raw, kOverlay).status, ParseStatus::incomplete);
     }
@@ -101,7 +104,8 @@ TEST(Parser, ContentLengthOddities) {
         EXPECT_EQ(parse(raw, kOverlay).status, ParseStatus::error) << value;
     }
     // Large but representable: waited for.
-    EXPECT_EQ(parse("POST / HTTP/1.1\r\nContent-Length: 1000000000000\r\n\r\n").status, ParseStatus::incomplete);
+    EXPECT_EQ(parse("POST / HTTP/1.1\r\nContent-Length: 1000000000000\r\n\r\n").status,
+              ParseStatus::incomplete);
 }
 
 TEST(Serializer, AgentAddsKeepAliveAndContentLengthUnlessTheProducerSetThem) {

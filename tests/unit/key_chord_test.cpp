@@ -4,8 +4,10 @@
 #include <set>
 #include <string>
 
-#include "agent/key_chord.hpp"
-#include "agent/key_codes.hpp"
+#include "agent/keys/key_chord.hpp"
+#include "agent/keys/key_codes.hpp"
+#include "common/modifier_flags.hpp"
+#include "common/text.hpp"
 
 namespace pavo::agent {
 
@@ -15,6 +17,7 @@ void PrintTo(const KeyPress& press, std::ostream* os) {
 
 namespace {
 
+namespace modifier = common::modifier;
 constexpr std::uint64_t kNone = 0;
 
 std::optional<KeyPress> key(std::uint16_t code, std::uint64_t flags = kNone) {
@@ -30,7 +33,7 @@ TEST(KeyCodeForCharacter, CoversPrintableAsciiAndLineBreaksAndNothingElse) {
         const bool expected = (c >= 0x20 && c <= 0x7E) || c == '\n' || c == '\r';
         EXPECT_EQ(press.has_value(), expected) << "character " << c;
         if (!press) continue;
-        EXPECT_TRUE(press->flags == kNone || press->flags == kShiftFlag) << "character " << c;
+        EXPECT_TRUE(press->flags == kNone || press->flags == modifier::shift) << "character " << c;
         presses.insert({press->keyCode, press->flags});
         codes.insert(press->keyCode);
     }
@@ -50,14 +53,14 @@ TEST(KeyCodeForCharacter, ShiftedSymbolsShareTheirKeyWithTheUnshiftedOne) {
         const auto base = keyCodeForCharacter(std::string(1, plain));
         ASSERT_TRUE(base) << plain;
         EXPECT_EQ(base->flags, kNone) << plain;
-        EXPECT_EQ(keyCodeForCharacter(std::string(1, withShift)), key(base->keyCode, kShiftFlag))
+        EXPECT_EQ(keyCodeForCharacter(std::string(1, withShift)), key(base->keyCode, modifier::shift))
             << withShift;
     }
     for (char c = 'a'; c <= 'z'; ++c) {
         const auto lower = keyCodeForCharacter(std::string(1, c));
         ASSERT_TRUE(lower);
         EXPECT_EQ(keyCodeForCharacter(std::string(1, static_cast<char>(c - 'a' + 'A'))),
-                  key(lower->keyCode, kShiftFlag));
+                  key(lower->keyCode, modifier::shift));
     }
 }
 
@@ -71,8 +74,8 @@ TEST(KeyCodeForCharacter, FollowsTheAnsiLayoutWhereItIsIrregular) {
     EXPECT_EQ(keyCodeForCharacter("0"), key(29));
     EXPECT_EQ(keyCodeForCharacter("a"), key(0));
     EXPECT_EQ(keyCodeForCharacter("b"), key(11));
-    EXPECT_EQ(keyCodeForCharacter("K"), key(40, kShiftFlag));
-    EXPECT_EQ(keyCodeForCharacter("~"), key(50, kShiftFlag));
+    EXPECT_EQ(keyCodeForCharacter("K"), key(40, modifier::shift));
+    EXPECT_EQ(keyCodeForCharacter("~"), key(50, modifier::shift));
     EXPECT_EQ(keyCodeForCharacter("`"), key(50));
     EXPECT_EQ(keyCodeForCharacter("\n"), key(36));
     EXPECT_EQ(keyCodeForCharacter("\r"), key(36));
@@ -91,18 +94,19 @@ TEST(KeyCodeForCharacter, CharactersOfSeveralScalarsOrOutsideAsciiMatchNothing) 
 
 TEST(SplitCharacters, SplitsAtUserPerceivedCharacterBoundaries) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(splitCharacters(""), V{});
-    EXPECT_EQ(splitCharacters("ab"), (V{"a", "b"}));
+    EXPECT_EQ(common::splitCharacters(""), V{});
+    EXPECT_EQ(common::splitCharacters("ab"), (V{"a", "b"}));
     // CR LF, a combining accent, a skin-tone modifier, a flag and a joined emoji sequence each stay whole.
-    EXPECT_EQ(splitCharacters("\r\nx"), (V{"\r\n", "x"}));
-    EXPECT_EQ(splitCharacters("e\xCC\x81!"), (V{"e\xCC\x81", "!"}));
-    EXPECT_EQ(splitCharacters("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"), (V{"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"}));
-    EXPECT_EQ(splitCharacters("\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"),
+    EXPECT_EQ(common::splitCharacters("\r\nx"), (V{"\r\n", "x"}));
+    EXPECT_EQ(common::splitCharacters("e\xCC\x81!"), (V{"e\xCC\x81", "!"}));
+    EXPECT_EQ(common::splitCharacters("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"),
+              (V{"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"}));
+    EXPECT_EQ(common::splitCharacters("\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"),
               (V{"\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7", "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"}));
-    EXPECT_EQ(splitCharacters("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB."),
+    EXPECT_EQ(common::splitCharacters("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB."),
               (V{"\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB", "."}));
     // Every piece maps (or not) exactly as keyCodeForCharacter sees it.
-    EXPECT_EQ(keyCodeForCharacter(splitCharacters("\r\n").front()), std::nullopt);
+    EXPECT_EQ(keyCodeForCharacter(common::splitCharacters("\r\n").front()), std::nullopt);
 }
 
 TEST(TokenToKeyPress, TokensWithoutPiecesOrWithoutAKeyNameNothing) {
@@ -112,31 +116,31 @@ TEST(TokenToKeyPress, TokensWithoutPiecesOrWithoutAKeyNameNothing) {
 }
 
 TEST(TokenToKeyPress, CaseDoesNotMatterAndLettersNeverBringShift) {
-    EXPECT_EQ(tokenToKeyPress("ctrl+c"), key(8, kControlFlag));
+    EXPECT_EQ(tokenToKeyPress("ctrl+c"), key(8, modifier::control));
     EXPECT_EQ(tokenToKeyPress("Return"), key(36));
-    EXPECT_EQ(tokenToKeyPress("CMD+SHIFT+Z"), key(6, kCommandFlag | kShiftFlag));
-    EXPECT_EQ(tokenToKeyPress("cmd+A"), key(0, kCommandFlag));
-    EXPECT_EQ(tokenToKeyPress("cmd+a"), key(0, kCommandFlag));
-    EXPECT_EQ(tokenToKeyPress("cmd+shift+a"), key(0, kCommandFlag | kShiftFlag));
+    EXPECT_EQ(tokenToKeyPress("CMD+SHIFT+Z"), key(6, modifier::command | modifier::shift));
+    EXPECT_EQ(tokenToKeyPress("cmd+A"), key(0, modifier::command));
+    EXPECT_EQ(tokenToKeyPress("cmd+a"), key(0, modifier::command));
+    EXPECT_EQ(tokenToKeyPress("cmd+shift+a"), key(0, modifier::command | modifier::shift));
     EXPECT_EQ(tokenToKeyPress("A"), key(0));
 }
 
 TEST(TokenToKeyPress, ModifiersAccumulateAnywhereAndTheLastKeyWins) {
-    EXPECT_EQ(tokenToKeyPress("alt+opt+x"), key(7, kOptionFlag));
-    EXPECT_EQ(tokenToKeyPress("x+cmd"), key(7, kCommandFlag));
+    EXPECT_EQ(tokenToKeyPress("alt+opt+x"), key(7, modifier::option));
+    EXPECT_EQ(tokenToKeyPress("x+cmd"), key(7, modifier::command));
     EXPECT_EQ(tokenToKeyPress("a+b"), key(11));
     EXPECT_EQ(tokenToKeyPress("f1+a"), key(0));  // an unknown key replaced by a later one is no error
     EXPECT_EQ(tokenToKeyPress("a+f1"), std::nullopt);
-    EXPECT_EQ(tokenToKeyPress("cmd++a"), key(0, kCommandFlag));
+    EXPECT_EQ(tokenToKeyPress("cmd++a"), key(0, modifier::command));
     EXPECT_EQ(tokenToKeyPress("control+option+command+meta+fn+up"),
-              key(126, kControlFlag | kOptionFlag | kCommandFlag | kFunctionFlag));
+              key(126, modifier::control | modifier::option | modifier::command | modifier::function));
 }
 
 TEST(TokenToKeyPress, PiecesAreNotTrimmed) {
     EXPECT_EQ(tokenToKeyPress(" cmd+a"), key(0));  // " cmd" is a key, replaced by "a"
     EXPECT_EQ(tokenToKeyPress("cmd+ a"), std::nullopt);
-    EXPECT_EQ(tokenToKeyPress("ctrl+ "), key(49, kControlFlag));
-    EXPECT_EQ(tokenToKeyPress("ctrl+space"), key(49, kControlFlag));
+    EXPECT_EQ(tokenToKeyPress("ctrl+ "), key(49, modifier::control));
+    EXPECT_EQ(tokenToKeyPress("ctrl+space"), key(49, modifier::control));
 }
 
 TEST(TokenToKeyPress, NamedKeysAndTheirAliases) {
@@ -146,7 +150,7 @@ TEST(TokenToKeyPress, NamedKeysAndTheirAliases) {
         {"down", 125},   {"left", 123},     {"right", 124}, {"home", 115},       {"end", 119},
         {"pageup", 116}, {"pagedown", 121}};
     for (const auto& [name, code] : named)
-        EXPECT_EQ(tokenToKeyPress("shift+" + name), key(code, kShiftFlag)) << name;
+        EXPECT_EQ(tokenToKeyPress("shift+" + name), key(code, modifier::shift)) << name;
     for (const char* missing : {"f1", "f12", "insert", "capslock", "page_down", "fwd-delete", "ctrl+home2"}) {
         EXPECT_EQ(tokenToKeyPress(missing), std::nullopt) << missing;
     }
@@ -154,11 +158,11 @@ TEST(TokenToKeyPress, NamedKeysAndTheirAliases) {
 }
 
 TEST(TokenToKeyPress, SingleCharactersTakeTheirKeyAndShiftFromTheTable) {
-    EXPECT_EQ(tokenToKeyPress("cmd+?"), key(44, kCommandFlag | kShiftFlag));
-    EXPECT_EQ(tokenToKeyPress("shift+="), key(24, kShiftFlag));
-    EXPECT_EQ(tokenToKeyPress("cmd+:"), key(41, kCommandFlag | kShiftFlag));
-    EXPECT_EQ(tokenToKeyPress("~"), key(50, kShiftFlag));
-    EXPECT_EQ(tokenToKeyPress("ctrl+\n"), key(36, kControlFlag));
+    EXPECT_EQ(tokenToKeyPress("cmd+?"), key(44, modifier::command | modifier::shift));
+    EXPECT_EQ(tokenToKeyPress("shift+="), key(24, modifier::shift));
+    EXPECT_EQ(tokenToKeyPress("cmd+:"), key(41, modifier::command | modifier::shift));
+    EXPECT_EQ(tokenToKeyPress("~"), key(50, modifier::shift));
+    EXPECT_EQ(tokenToKeyPress("ctrl+\n"), key(36, modifier::control));
     EXPECT_EQ(tokenToKeyPress("ctrl+\t"), std::nullopt);
     EXPECT_EQ(tokenToKeyPress("cmd+\xC3\xA9"), std::nullopt);   // é: one character, not in the table
     EXPECT_EQ(tokenToKeyPress("cmd+e\xCC\x81"), std::nullopt);  // e + combining accent
@@ -167,7 +171,7 @@ TEST(TokenToKeyPress, SingleCharactersTakeTheirKeyAndShiftFromTheTable) {
 
 TEST(TokenToKeyPress, LowerCasingIsUnicodeAware) {
     // The Kelvin sign lower-cases to the letter k.
-    EXPECT_EQ(tokenToKeyPress("cmd+\xE2\x84\xAA"), key(40, kCommandFlag));
+    EXPECT_EQ(tokenToKeyPress("cmd+\xE2\x84\xAA"), key(40, modifier::command));
     // Capital I with dot above lower-cases to i + combining dot, which no key types, and it spoils "shift".
     EXPECT_EQ(tokenToKeyPress("\xC4\xB0"), std::nullopt);
     EXPECT_EQ(tokenToKeyPress("a+SH\xC4\xB0"

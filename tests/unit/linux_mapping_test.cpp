@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "agent/permission_check.hpp"
+#include "agent/permission_report.hpp"
 #include "platform/input_events.hpp"
 #include "platform/linux/key_mapping.hpp"
 #include "platform/linux/role_names.hpp"
@@ -116,12 +116,15 @@ TEST(TreeShape, ChildCountsPlaceATreeOrderListingExactlyOrNotAtAll) {
     EXPECT_EQ(*shape, (TreeShape{{"r", {0, 3}}, {"a", {1, 2}}}));
 
     // Any count that does not account for the listing exactly leaves nothing to trust.
-    for (auto [path, wrong] : std::vector<std::pair<std::string, std::int32_t>>{{"a", 3}, {"a", 1}, {"r", 1}, {"b", -1}}) {
+    for (auto [path, wrong] :
+         std::vector<std::pair<std::string, std::int32_t>>{{"a", 3}, {"a", 1}, {"r", 1}, {"b", -1}}) {
         auto changed = counts;
         changed[path] = wrong;
-        EXPECT_FALSE(placeInTree("r", listing, [&](const std::string& p) -> std::optional<std::int32_t> {
-            return changed.count(p) ? std::optional(changed[p]) : std::nullopt;
-        })) << path << "=" << wrong;
+        EXPECT_FALSE(placeInTree("r", listing,
+                                 [&](const std::string& p) -> std::optional<std::int32_t> {
+                                     return changed.count(p) ? std::optional(changed[p]) : std::nullopt;
+                                 }))
+            << path << "=" << wrong;
     }
     counts.erase("a2");
     EXPECT_FALSE(placeInTree("r", listing, count)) << "a count nobody knows";

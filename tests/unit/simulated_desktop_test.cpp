@@ -7,6 +7,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
+
+#include "agent/server/desktop_waits.hpp"
 #include "child_process.hpp"
 #include "platform/simulated/simulated_desktop.hpp"
 
@@ -25,25 +30,28 @@ std::string errorOf(const json& document) {
 }
 
 TEST(Scene, RejectsMistakesNamingWhereTheyAre) {
-    EXPECT_EQ(errorOf({{"applications", {{{"pid", 1}, {"tree", {{"role", "AXApplication"}, {"titel", "x"}}}}}}}),
-              "applications[0].tree: unknown key \"titel\"");
+    EXPECT_EQ(
+        errorOf({{"applications", {{{"pid", 1}, {"tree", {{"role", "AXApplication"}, {"titel", "x"}}}}}}}),
+        "applications[0].tree: unknown key \"titel\"");
     EXPECT_EQ(errorOf({{"applications", {{{"name", "x"}}}}}), "applications[0]: missing \"pid\"");
     EXPECT_EQ(errorOf({{"frontmost", 1.5}}), "scene.frontmost: expected an integer process id");
     EXPECT_EQ(errorOf({{"frontmost", 4294967296LL}}), "scene.frontmost: process id out of the 32-bit range");
-    EXPECT_EQ(errorOf({{"applications", {{{"pid", 1}, {"tree", {{"children", {{{"value", json::array()}}}}}}}}}}),
-              "applications[0].tree.children[0].value: expected a string, number or boolean");
+    EXPECT_EQ(
+        errorOf({{"applications", {{{"pid", 1}, {"tree", {{"children", {{{"value", json::array()}}}}}}}}}}),
+        "applications[0].tree.children[0].value: expected a string, number or boolean");
     EXPECT_EQ(errorOf({{"applications", {{{"pid", 1}, {"tree", {{"children", {{{"repeat", -1}}}}}}}}}}),
               "applications[0].tree.children[0].repeat: expected a count from 0 to 1000000");
     EXPECT_EQ(errorOf({{"trusted", false}, {"frontmost", nullptr}, {"applications", json::array()}}), "");
 }
 
 TEST(Scene, RepeatedElementsAreNumberedFromOne) {
-    const Scene scene = parseScene({{"applications",
-                                     {{{"pid", 5},
-                                       {"tree",
-                                        {{"children",
-                                          {{{"role", "AXButton"}},
-                                           {{"repeat", 3}, {"title", "Row {n}"}, {"identifier", "r{n}-{n}"}}}}}}}}}});
+    const Scene scene =
+        parseScene({{"applications",
+                     {{{"pid", 5},
+                       {"tree",
+                        {{"children",
+                          {{{"role", "AXButton"}},
+                           {{"repeat", 3}, {"title", "Row {n}"}, {"identifier", "r{n}-{n}"}}}}}}}}}});
     const auto& children = scene.applications[0].root.children;
     ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(children[3].title, "Row 3");
@@ -83,8 +91,9 @@ TEST(SimulatedDesktopActions, AcceptOnlyWhatTheSceneAllowsAndRecordEverythingInO
 
     const auto records = desktop.records();
     ASSERT_EQ(records.size(), 6u);
-    EXPECT_EQ(records[0].entry,
-              json({{"kind", "action"}, {"pid", 7}, {"element", "0/0"}, {"action", "AXPress"}, {"ok", true}}));
+    EXPECT_EQ(
+        records[0].entry,
+        json({{"kind", "action"}, {"pid", 7}, {"element", "0/0"}, {"action", "AXPress"}, {"ok", true}}));
     EXPECT_EQ(records[1].entry["ok"], false);
     EXPECT_EQ(records[3].entry, json({{"kind", "set"},
                                       {"pid", 7},
@@ -92,47 +101,58 @@ TEST(SimulatedDesktopActions, AcceptOnlyWhatTheSceneAllowsAndRecordEverythingInO
                                       {"attribute", "AXValue"},
                                       {"value", "typed"},
                                       {"ok", true}}));
-    EXPECT_EQ(records[4].entry,
-              json({{"kind", "mouse"}, {"type", "leftMouseDown"}, {"x", 120.0}, {"y", 210.0}, {"button", 0}}));
+    EXPECT_EQ(
+        records[4].entry,
+        json({{"kind", "mouse"}, {"type", "leftMouseDown"}, {"x", 120.0}, {"y", 210.0}, {"button", 0}}));
     EXPECT_EQ(records[5].entry["text"], "é😀");
     EXPECT_EQ(records[5].entry["flags"], modifier::shift);
     for (std::size_t i = 1; i < records.size(); ++i) EXPECT_LE(records[i - 1].time, records[i].time);
 }
 
-TEST(SimulatedDesktopWorkspace, ActivatesAndLaunchesApplications) {
+template <typename T>
+T await(boost::asio::awaitable<T> work) {
+    boost::asio::io_context io;
+    auto future = boost::asio::co_spawn(io, std::move(work), boost::asio::use_future);
+    io.run();
+    return future.get();
+}
+
+TEST(SimulatedDesktopWorkspace, ActivatesAndLaunchesApplicationsThroughTheAgentsWaits) {
     auto desktop = editor();
     Workspace& workspace = desktop.workspace();
     EXPECT_EQ(workspace.runningApplication("org.example.editor")->pid, 7);
     EXPECT_FALSE(workspace.runningApplication("org.example.other"));
     EXPECT_TRUE(workspace.isInstalled("org.example.other"));
     EXPECT_FALSE(workspace.isInstalled("org.example.missing"));
-    EXPECT_FALSE(workspace.activate(8)) << "not running";
-    EXPECT_EQ(workspace.launch("org.example.other")->pid, 8);
-    EXPECT_EQ(workspace.frontmostPid(), 8);
-    EXPECT_TRUE(workspace.activateByName("Editor"));
-    EXPECT_EQ(workspace.frontmostPid(), 7);
-    EXPECT_FALSE(workspace.launch("org.example.missing"));
+    EXPECT_FALSE(await(agent::activateApplication(desktop, 8))) << "not running";
+    EXPECT_EQ(await(agent::launchApplication(desktop, "org.example.other"))->pid, 8);
+    EXPECT_EQ(workspace.frontmost().pid, 8);
+    EXPECT_EQ(workspace.applicationNamed("Editor")->pid, 7);
+    EXPECT_TRUE(await(agent::activateApplication(desktop, 7)));
+    EXPECT_EQ(workspace.frontmost().pid, 7);
+    EXPECT_FALSE(await(agent::launchApplication(desktop, "org.example.missing")));
 }
 
 TEST(SimulatedDesktopFile, FollowsTheSceneFileAndJournalsRecords) {
     testing::TempDir dir;
-    const json first = {{"frontmost", 7}, {"applications", {{{"pid", 7}, {"tree", {{"actions", {"AXPress"}}}}}}}};
+    const json first = {{"frontmost", 7},
+                        {"applications", {{{"pid", 7}, {"tree", {{"actions", {"AXPress"}}}}}}}};
     const std::string scene = dir.write("scene.json", first.dump());
     const std::string journal = dir.path() + "/journal.jsonl";
     auto desktop = SimulatedDesktop::fromFile(scene, journal);
-    EXPECT_EQ(desktop->frontmostPid(), 7);
+    EXPECT_EQ(desktop->frontmost().pid, 7);
 
     json second = first;
     second["frontmost"] = nullptr;
     second["trusted"] = false;
     dir.write("next.json", second.dump());
     ASSERT_EQ(std::rename((dir.path() + "/next.json").c_str(), scene.c_str()), 0);
-    EXPECT_FALSE(desktop->frontmostPid());
+    EXPECT_FALSE(desktop->frontmost().pid);
     EXPECT_FALSE(desktop->isProcessTrusted());
 
     dir.write("broken.json", "{\"frontmost\": 7");
     ASSERT_EQ(std::rename((dir.path() + "/broken.json").c_str(), scene.c_str()), 0);
-    EXPECT_FALSE(desktop->frontmostPid()) << "a broken rewrite keeps the previous scene";
+    EXPECT_FALSE(desktop->frontmost().pid) << "a broken rewrite keeps the previous scene";
 
     desktop->performAction(desktop->applicationElement(7), "AXPress");
     std::ifstream lines(journal);
@@ -143,7 +163,8 @@ TEST(SimulatedDesktopFile, FollowsTheSceneFileAndJournalsRecords) {
     EXPECT_TRUE(logged["timeMs"].is_number());
 
     EXPECT_THROW(SimulatedDesktop::fromFile(dir.path() + "/missing.json", std::nullopt), std::runtime_error);
-    EXPECT_THROW(SimulatedDesktop::fromFile(dir.write("bad.json", "{\"x\":1}"), std::nullopt), std::runtime_error);
+    EXPECT_THROW(SimulatedDesktop::fromFile(dir.write("bad.json", "{\"x\":1}"), std::nullopt),
+                 std::runtime_error);
 }
 
 }  // namespace

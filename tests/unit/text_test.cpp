@@ -9,11 +9,11 @@ TEST(Utf8Validity, AcceptsWellFormedTextAndRefusesEveryKindOfMalformedSequence) 
     EXPECT_TRUE(isValidUtf8(""));
     EXPECT_TRUE(isValidUtf8("plain ascii"));
     EXPECT_TRUE(isValidUtf8("h\xC3\xA9llo \xE2\x9C\x93 \xF0\x9F\x98\x80"));  // é ✓ 😀
-    EXPECT_FALSE(isValidUtf8("\xC3"));                                     // truncated
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));                                 // overlong '/'
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));                             // UTF-16 surrogate
-    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));                         // past U+10FFFF
-    EXPECT_FALSE(isValidUtf8("\x80"));                                     // stray continuation
+    EXPECT_FALSE(isValidUtf8("\xC3"));                                       // truncated
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));                                   // overlong '/'
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));                               // UTF-16 surrogate
+    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));                           // past U+10FFFF
+    EXPECT_FALSE(isValidUtf8("\x80"));                                       // stray continuation
     EXPECT_FALSE(isValidUtf8("\xFF"));
 }
 

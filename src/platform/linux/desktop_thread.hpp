@@ -12,7 +12,7 @@
 namespace pavo::platform::linux_desktop {
 
 class DesktopThread {
-public:
+  public:
     boost::asio::thread_pool::executor_type executor() { return pool_.get_executor(); }
     bool isCurrent() const { return pool_.get_executor().running_in_this_thread(); }
 
@@ -33,7 +33,7 @@ public:
 
     void join() { pool_.join(); }
 
-private:
+  private:
     mutable boost::asio::thread_pool pool_{1};
 };
 

@@ -17,13 +17,14 @@ int initialiseXlibThreads() {
 }
 
 class LinuxDesktop final : public Desktop {
-public:
+  public:
     LinuxDesktop()
         : threadsReady_(initialiseXlibThreads()),
           thread_(std::make_shared<DesktopThread>()),
           input_(std::make_unique<XTestInput>()),
           accessibility_(std::make_unique<AtspiAccessibility>(
-              thread_, [input = input_.get()](AXPoint at, WheelDirection direction) {
+              thread_,
+              [input = input_.get()](AXPoint at, WheelDirection direction) {
                   return input->scrollWheel(at, direction);
               })),
           workspace_(std::make_unique<X11Workspace>(
@@ -44,9 +45,12 @@ public:
     boost::asio::any_io_executor executor() override { return thread_->executor(); }
     std::string accessibilityPermissionHint() const override { return kAccessibilityHint; }
 
-    bool hasDisplay() const { return workspace_->hasDisplay(); }
+    PermissionState permissions() override {
+        return PermissionState{accessibility_->isProcessTrusted(), workspace_->hasDisplay(),
+                               kAccessibilityHint, kScreenHint};
+    }
 
-private:
+  private:
     int threadsReady_;
     std::shared_ptr<DesktopThread> thread_;
     std::unique_ptr<XTestInput> input_;
@@ -56,16 +60,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Desktop> makeLinuxDesktop() { return std::make_unique<LinuxDesktop>(); }
-
-PermissionState checkPermissions(Desktop& desktop) {
-    PermissionState state;
-    state.accessibility = desktop.accessibility().isProcessTrusted();
-    auto* real = dynamic_cast<LinuxDesktop*>(&desktop);
-    state.screenRecording = real && real->hasDisplay();
-    state.accessibilityHint = kAccessibilityHint;
-    state.screenRecordingHint = kScreenHint;
-    return state;
+std::unique_ptr<Desktop> makeLinuxDesktop() {
+    return std::make_unique<LinuxDesktop>();
 }
 
 }  // namespace pavo::platform::linux_desktop

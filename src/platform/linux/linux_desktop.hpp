@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "platform/desktop.hpp"
-#include "platform/permissions.hpp"
 
 namespace pavo::platform::linux_desktop {
 
@@ -15,9 +14,7 @@ inline constexpr const char* kAccessibilityHint =
     "at-spi2-core) in this session, and run pavo-agent with the session's DBUS_SESSION_BUS_ADDRESS";
 inline constexpr const char* kScreenHint = "Run pavo-agent with DISPLAY set to an X server it may connect to";
 
+// Its permissions() asks the accessibility registry and the X server; Linux has no prompt to show.
 std::unique_ptr<Desktop> makeLinuxDesktop();
-
-// Asks the accessibility registry and the X server; prompts nobody, as Linux has no prompt to show.
-PermissionState checkPermissions(Desktop& desktop);
 
 }  // namespace pavo::platform::linux_desktop

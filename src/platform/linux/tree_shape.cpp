@@ -2,8 +2,9 @@
 
 namespace pavo::platform::linux_desktop {
 
-std::optional<TreeShape> placeInTree(const std::string& root, const std::vector<std::string>& preorder,
-                                     const std::function<std::optional<std::int32_t>(const std::string&)>& childCount) {
+std::optional<TreeShape> placeInTree(
+    const std::string& root, const std::vector<std::string>& preorder,
+    const std::function<std::optional<std::int32_t>(const std::string&)>& childCount) {
     struct Open {
         std::string path;
         std::int32_t remaining;

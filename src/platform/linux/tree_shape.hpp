@@ -14,7 +14,8 @@ namespace pavo::platform::linux_desktop {
 // indexes of its children in `preorder`. The child counts must account for every listed object exactly;
 // anything else (a count unknown, negative, too large or too small) gives nothing.
 using TreeShape = std::unordered_map<std::string, std::vector<std::size_t>>;
-std::optional<TreeShape> placeInTree(const std::string& root, const std::vector<std::string>& preorder,
-                                     const std::function<std::optional<std::int32_t>(const std::string&)>& childCount);
+std::optional<TreeShape> placeInTree(
+    const std::string& root, const std::vector<std::string>& preorder,
+    const std::function<std::optional<std::int32_t>(const std::string&)>& childCount);
 
 }  // namespace pavo::platform::linux_desktop

@@ -9,24 +9,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <fstream>
-#include <thread>
 
 namespace pavo::platform::linux_desktop {
 
 namespace {
 
-constexpr auto kActivationWait = std::chrono::seconds(2);
-constexpr auto kLaunchWait = std::chrono::seconds(15);
-constexpr auto kPoll = std::chrono::milliseconds(20);
-// openbox focuses the next window within one 50 ms poll of a dialog closing; this leaves room for a busy
-// machine without holding the desktop thread long when nothing is active at all.
-constexpr auto kFocusHandOver = std::chrono::milliseconds(300);
-
 std::string lower(std::string_view text) {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
 }
 
@@ -71,7 +63,8 @@ EntryNames namesFor(const std::string& id) {
     names.matches.push_back(lower(id));
     if (GDesktopAppInfo* entry = desktopEntry(id)) {
         if (const char* name = g_app_info_get_name(G_APP_INFO(entry))) names.displayName = name;
-        if (const char* wmClass = g_desktop_app_info_get_startup_wm_class(entry)) names.matches.push_back(lower(wmClass));
+        if (const char* wmClass = g_desktop_app_info_get_startup_wm_class(entry))
+            names.matches.push_back(lower(wmClass));
         if (const char* executable = g_app_info_get_executable(G_APP_INFO(entry))) {
             names.matches.push_back(lower(baseName(executable)));
         }
@@ -81,7 +74,8 @@ EntryNames namesFor(const std::string& id) {
 }
 
 bool matches(const ClientWindow& window, const std::vector<std::string>& names) {
-    for (const std::string& candidate : {lower(window.instance), lower(window.className), lower(window.executable)}) {
+    for (const std::string& candidate :
+         {lower(window.instance), lower(window.className), lower(window.executable)}) {
         if (candidate.empty()) continue;
         if (std::find(names.begin(), names.end(), candidate) != names.end()) return true;
     }
@@ -105,8 +99,8 @@ struct X11Workspace::Connection {
         unsigned long count = 0, remaining = 0;
         unsigned char* data = nullptr;
         std::vector<unsigned long> out;
-        if (XGetWindowProperty(display, window, property, 0, 4096, False, AnyPropertyType, &type, &format, &count,
-                               &remaining, &data) == Success &&
+        if (XGetWindowProperty(display, window, property, 0, 4096, False, AnyPropertyType, &type, &format,
+                               &count, &remaining, &data) == Success &&
             data && format == 32) {
             const auto* values = reinterpret_cast<const unsigned long*>(data);
             out.assign(values, values + count);
@@ -121,8 +115,8 @@ struct X11Workspace::Connection {
         unsigned long count = 0, remaining = 0;
         unsigned char* data = nullptr;
         std::string out;
-        if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type, &format, &count,
-                               &remaining, &data) == Success &&
+        if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type, &format,
+                               &count, &remaining, &data) == Success &&
             data && format == 8) {
             out.assign(reinterpret_cast<const char*>(data), count);
         }
@@ -151,7 +145,9 @@ struct X11Workspace::Connection {
 namespace {
 
 // A window that vanishes between listing and reading must not end the process.
-int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 }  // namespace
 
@@ -173,7 +169,9 @@ X11Workspace::X11Workspace(std::function<std::optional<std::int32_t>()> fallback
 
 X11Workspace::~X11Workspace() = default;
 
-bool X11Workspace::hasDisplay() const { return connection_ != nullptr; }
+bool X11Workspace::hasDisplay() const {
+    return connection_ != nullptr;
+}
 
 std::optional<std::int32_t> X11Workspace::activePidLocked(bool* betweenWindows) {
     if (!connection_) return std::nullopt;
@@ -188,20 +186,15 @@ std::optional<std::int32_t> X11Workspace::activePidLocked(bool* betweenWindows) 
     return pid;
 }
 
-std::optional<std::int32_t> X11Workspace::frontmostPid() {
+Frontmost X11Workspace::frontmost() {
     // Right after the active window closes (a dialog answered), the property names no window or the
-    // one just destroyed until the window manager has focused the next: that moment is waited out.
-    const auto deadline = std::chrono::steady_clock::now() + kFocusHandOver;
-    for (;;) {
-        bool between = false;
-        {
-            std::lock_guard lock(mutex_);
-            if (auto pid = activePidLocked(&between)) return pid;
-        }
-        if (!between || std::chrono::steady_clock::now() >= deadline) break;
-        std::this_thread::sleep_for(kPoll);
+    // one just destroyed until the window manager has focused the next: the caller asks again then.
+    bool between = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto pid = activePidLocked(&between)) return Frontmost{pid, false};
     }
-    return fallbackFrontmost_ ? fallbackFrontmost_() : std::nullopt;
+    return Frontmost{fallbackFrontmost_ ? fallbackFrontmost_() : std::nullopt, between};
 }
 
 std::vector<ClientWindow> X11Workspace::clientWindowsLocked() {
@@ -229,7 +222,7 @@ std::optional<RunningApplication> X11Workspace::runningApplication(std::string_v
     const EntryNames names = namesFor(id);
     for (const ClientWindow& window : clientWindows()) {
         if (window.pid <= 0 || !matches(window, names.matches)) continue;
-        const std::string name = !names.displayName.empty() ? names.displayName
+        const std::string name = !names.displayName.empty()  ? names.displayName
                                  : !window.className.empty() ? window.className
                                                              : window.executable;
         return RunningApplication{window.pid, name, id};
@@ -237,21 +230,18 @@ std::optional<RunningApplication> X11Workspace::runningApplication(std::string_v
     return std::nullopt;
 }
 
-bool X11Workspace::activate(std::int32_t pid) {
+ActivationRequest X11Workspace::requestActivation(std::int32_t pid) {
     std::lock_guard lock(mutex_);
-    if (!connection_ || pid <= 0) return false;
+    if (!connection_ || pid <= 0) return ActivationRequest::notRunning;
     Connection& c = *connection_;
-    // A window that was just mapped may not be managed yet, so its listing is waited for too.
-    const auto deadline = std::chrono::steady_clock::now() + kActivationWait;
+    // The window manager lists only windows it manages: a window just mapped may not be there yet.
     std::optional<unsigned long> target;
-    while (true) {
-        for (const ClientWindow& window : clientWindowsLocked()) {
-            if (window.pid == pid) target = window.window;  // the last listed is the most recently mapped
-        }
-        if (target || std::chrono::steady_clock::now() >= deadline || ::kill(pid, 0) != 0) break;
-        std::this_thread::sleep_for(kPoll);
+    for (const ClientWindow& window : clientWindowsLocked()) {
+        if (window.pid == pid) target = window.window;  // the last listed is the most recently mapped
     }
-    if (!target) return false;
+    if (!target)
+        return ::kill(pid, 0) == 0 || errno == EPERM ? ActivationRequest::noWindowYet
+                                                     : ActivationRequest::notRunning;
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = *target;
@@ -261,11 +251,7 @@ bool X11Workspace::activate(std::int32_t pid) {
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(c.display, c.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XSync(c.display, False);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (activePidLocked() == pid) return true;
-        std::this_thread::sleep_for(kPoll);
-    }
-    return activePidLocked() == pid;
+    return ActivationRequest::requested;
 }
 
 bool X11Workspace::isInstalled(std::string_view bundleId) {
@@ -279,15 +265,18 @@ bool X11Workspace::isInstalled(std::string_view bundleId) {
 
 namespace {
 
-void rememberPid(GDesktopAppInfo*, GPid pid, gpointer data) { *static_cast<GPid*>(data) = pid; }
+void rememberPid(GDesktopAppInfo*, GPid pid, gpointer data) {
+    *static_cast<GPid*>(data) = pid;
+}
 
 }  // namespace
 
-std::optional<RunningApplication> X11Workspace::launch(std::string_view bundleId) {
+std::optional<RunningApplication> X11Workspace::startApplication(std::string_view bundleId) {
     const std::string id = desktopEntryId(bundleId);
     GDesktopAppInfo* entry = desktopEntry(id);
     if (!entry) return std::nullopt;
-    const std::string displayName = g_app_info_get_name(G_APP_INFO(entry)) ? g_app_info_get_name(G_APP_INFO(entry)) : id;
+    const char* name = g_app_info_get_name(G_APP_INFO(entry));
+    const std::string displayName = name ? name : id;
     GPid pid = 0;
     GError* error = nullptr;
     const gboolean started = g_desktop_app_info_launch_uris_as_manager(
@@ -295,32 +284,21 @@ std::optional<RunningApplication> X11Workspace::launch(std::string_view bundleId
     g_object_unref(entry);
     if (error) g_clear_error(&error);
     if (!started || pid <= 0) return std::nullopt;
-    // Some programs hand over to another process; then the window that matches the entry counts.
-    const auto deadline = std::chrono::steady_clock::now() + kLaunchWait;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const EntryNames names = namesFor(id);
-        for (const ClientWindow& window : clientWindows()) {
-            if (window.pid == pid || (window.pid > 0 && matches(window, names.matches))) {
-                activate(window.pid);
-                return RunningApplication{window.pid, displayName, id};
-            }
-        }
-        std::this_thread::sleep_for(kPoll * 5);
-    }
     return RunningApplication{static_cast<std::int32_t>(pid), displayName, id};
 }
 
-bool X11Workspace::activateByName(std::string_view name) {
+std::optional<RunningApplication> X11Workspace::applicationNamed(std::string_view name) {
     const std::string wanted = lower(name);
-    if (wanted.empty()) return false;
+    if (wanted.empty()) return std::nullopt;
     for (const ClientWindow& window : clientWindows()) {
         if (window.pid <= 0) continue;
         if (lower(window.className) == wanted || lower(window.instance) == wanted ||
             lower(window.executable) == wanted || lower(window.title) == wanted) {
-            return activate(window.pid);
+            return RunningApplication{window.pid,
+                                      window.className.empty() ? window.executable : window.className, ""};
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace pavo::platform::linux_desktop

@@ -30,7 +30,7 @@ struct ClientWindow {
 };
 
 class X11Workspace final : public Workspace {
-public:
+  public:
     // `fallbackFrontmost` answers when the window manager does not (AT-SPI's active toplevel).
     explicit X11Workspace(std::function<std::optional<std::int32_t>()> fallbackFrontmost);
     ~X11Workspace() override;
@@ -39,18 +39,18 @@ public:
 
     bool hasDisplay() const;
 
-    std::optional<std::int32_t> frontmostPid() override;
+    Frontmost frontmost() override;
     std::optional<RunningApplication> runningApplication(std::string_view bundleId) override;
-    bool activate(std::int32_t pid) override;
+    std::optional<RunningApplication> applicationNamed(std::string_view name) override;
+    ActivationRequest requestActivation(std::int32_t pid) override;
     bool isInstalled(std::string_view bundleId) override;
-    std::optional<RunningApplication> launch(std::string_view bundleId) override;
-    bool activateByName(std::string_view name) override;
+    std::optional<RunningApplication> startApplication(std::string_view bundleId) override;
 
     std::vector<ClientWindow> clientWindows();
 
     struct Connection;
 
-private:
+  private:
     // `betweenWindows`: the window manager keeps an active window but names none that has a pid.
     std::optional<std::int32_t> activePidLocked(bool* betweenWindows = nullptr);
     std::vector<ClientWindow> clientWindowsLocked();

@@ -5,9 +5,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <thread>
@@ -41,7 +41,8 @@ struct XTestInput::Connection {
         int minCode = 0, maxCode = 0;
         XDisplayKeycodes(display, &minCode, &maxCode);
         int perCode = 0;
-        KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
+        KeySym* map =
+            XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
         if (!map) return;
         for (int code = minCode; code <= maxCode; ++code) {
             bool unbound = true;
@@ -68,44 +69,72 @@ struct XTestInput::Connection {
         XChangeKeyboardMapping(display, code, 2, syms, 1);
     }
 
-    // A keycode that types `keysym` without shift, borrowing a spare one when the keymap has none.
-    std::optional<KeyCode> borrow(KeySym keysym) {
-        if (auto it = borrowed.find(keysym); it != borrowed.end()) return it->second;
-        if (scratch.empty()) return std::nullopt;
-        KeyCode code = scratch.front();
-        for (KeyCode candidate : scratch) {
-            if (lastUse[candidate] < lastUse[code]) code = candidate;
-        }
-        const auto since = std::chrono::steady_clock::now() - lastUse[code];
-        if (since < kRebindAfter) std::this_thread::sleep_for(kRebindAfter - since);
-        std::erase_if(borrowed, [code](const auto& entry) { return entry.second == code; });
-        bind(code, keysym);
-        XSync(display, False);
-        borrowed[keysym] = code;
-        return code;
-    }
+    struct Stroke {
+        KeyCode code = 0;
+        bool shifted = false;
+        KeySym bind = NoSymbol;  // a spare keycode to bind to this symbol first
+    };
 
-    bool typeText(const std::u16string& text) {
+    // The strokes that type `text`, or nothing when it cannot be typed now: `wait` then says how long until
+    // it can (a spare keycode it needs was used too recently to rebind), or stays zero when it never can.
+    std::optional<std::vector<Stroke>> plan(const std::u16string& text, std::chrono::milliseconds& wait) {
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<Stroke> strokes;
+        std::map<KeySym, KeyCode> taken;  // spares this text binds
         for (char32_t cp : codePoints(text)) {
             const KeySym keysym = keysymForCodePoint(cp);
             const KeyCode code = XKeysymToKeycode(display, keysym);
             if (code && !borrowed.count(keysym)) {
                 if (XkbKeycodeToKeysym(display, code, 0, 0) == keysym) {
-                    tap(code, false);
+                    strokes.push_back({code, false});
                     continue;
                 }
                 if (XkbKeycodeToKeysym(display, code, 0, 1) == keysym) {
-                    tap(code, true);
+                    strokes.push_back({code, true});
                     continue;
                 }
             }
-            const auto spare = borrow(keysym);
-            if (!spare) return false;
-            tap(*spare, false);
-            lastUse[*spare] = std::chrono::steady_clock::now();
+            if (auto it = borrowed.find(keysym); it != borrowed.end()) {
+                strokes.push_back({it->second, false});
+                continue;
+            }
+            if (auto it = taken.find(keysym); it != taken.end()) {
+                strokes.push_back({it->second, false});
+                continue;
+            }
+            // The least recently used spare that this text does not already bind.
+            std::optional<KeyCode> spare;
+            for (KeyCode candidate : scratch) {
+                const bool inUse =
+                    std::any_of(taken.begin(), taken.end(), [&](auto& t) { return t.second == candidate; });
+                if (!inUse && (!spare || lastUse[candidate] < lastUse[*spare])) spare = candidate;
+            }
+            if (!spare) return std::nullopt;
+            const auto since = now - lastUse[*spare];
+            if (since < kRebindAfter) {
+                wait = std::max(wait, std::chrono::ceil<std::chrono::milliseconds>(kRebindAfter - since));
+            }
+            taken[keysym] = *spare;
+            strokes.push_back({*spare, false, keysym});
+        }
+        if (wait.count() > 0) return std::nullopt;
+        return strokes;
+    }
+
+    void type(const std::vector<Stroke>& strokes) {
+        for (const Stroke& stroke : strokes) {
+            if (stroke.bind != NoSymbol) {
+                std::erase_if(borrowed, [&](const auto& entry) { return entry.second == stroke.code; });
+                bind(stroke.code, stroke.bind);
+                XSync(display, False);
+                borrowed[stroke.bind] = stroke.code;
+            }
+            tap(stroke.code, stroke.shifted);
+            if (std::find(scratch.begin(), scratch.end(), stroke.code) != scratch.end()) {
+                lastUse[stroke.code] = std::chrono::steady_clock::now();
+            }
         }
         XSync(display, False);
-        return true;
     }
 
     void releaseBorrowed() {
@@ -147,26 +176,36 @@ bool XTestInput::postMouseEvent(const MouseEvent& event) {
     if (posted_) posted_();
     XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
     // The handlers number buttons from 0 = left; X numbers left 1, middle 2, right 3.
-    const unsigned button = event.button == 0 ? 1 : event.button == 1 ? 3 : event.button == 2 ? 2 : event.button + 1;
+    const unsigned button = event.button == 0   ? 1
+                            : event.button == 1 ? 3
+                            : event.button == 2 ? 2
+                                                : event.button + 1;
     if (event.type == MouseEventType::leftMouseDown) XTestFakeButtonEvent(d, button, True, CurrentTime);
     if (event.type == MouseEventType::leftMouseUp) XTestFakeButtonEvent(d, button, False, CurrentTime);
     XSync(d, False);
     return true;
 }
 
-bool XTestInput::postKeyEvent(const KeyEvent& event) {
+KeyPosting XTestInput::postKeyEvent(const KeyEvent& event) {
+    using Outcome = KeyPosting::Outcome;
     std::lock_guard lock(mutex_);
-    if (!connection_) return false;
+    if (!connection_) return {Outcome::refused};
     Display* d = connection_->display;
-    if (posted_) posted_();
     if (!event.text.empty()) {
         // The handlers send a down and an up event carrying the same text: type it once.
-        return event.keyDown ? connection_->typeText(event.text) : true;
+        if (!event.keyDown) return {};
+        std::chrono::milliseconds wait{0};
+        const auto strokes = connection_->plan(event.text, wait);
+        if (!strokes) return {wait.count() > 0 ? Outcome::notYet : Outcome::refused, wait};
+        if (posted_) posted_();
+        connection_->type(*strokes);
+        return {};
     }
     const auto keysym = keysymForMacKeyCode(event.keyCode);
-    if (!keysym) return false;
+    if (!keysym) return {Outcome::refused};
     const KeyCode code = XKeysymToKeycode(d, *keysym);
-    if (!code) return false;
+    if (!code) return {Outcome::refused};
+    if (posted_) posted_();
     std::vector<KeyCode> modifiers;
     for (std::uint32_t sym : modifierKeysyms(event.flags)) {
         if (KeyCode m = XKeysymToKeycode(d, sym)) modifiers.push_back(m);
@@ -179,7 +218,7 @@ bool XTestInput::postKeyEvent(const KeyEvent& event) {
         for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) connection_->key(*it, false);
     }
     XSync(d, False);
-    return true;
+    return {};
 }
 
 bool XTestInput::scrollWheel(AXPoint at, WheelDirection direction) {
@@ -187,7 +226,8 @@ bool XTestInput::scrollWheel(AXPoint at, WheelDirection direction) {
     if (!connection_ || !std::isfinite(at.x) || !std::isfinite(at.y)) return false;
     Display* d = connection_->display;
     if (posted_) posted_();
-    XTestFakeMotionEvent(d, -1, static_cast<int>(std::lround(at.x)), static_cast<int>(std::lround(at.y)), CurrentTime);
+    XTestFakeMotionEvent(d, -1, static_cast<int>(std::lround(at.x)), static_cast<int>(std::lround(at.y)),
+                         CurrentTime);
     const unsigned button = direction == WheelDirection::up     ? 4
                             : direction == WheelDirection::down ? 5
                             : direction == WheelDirection::left ? 6

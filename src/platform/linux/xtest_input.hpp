@@ -12,14 +12,14 @@
 namespace pavo::platform::linux_desktop {
 
 class XTestInput final : public InputEvents {
-public:
+  public:
     XTestInput();  // without a display every event is refused
     ~XTestInput() override;
     XTestInput(const XTestInput&) = delete;
     XTestInput& operator=(const XTestInput&) = delete;
 
     bool postMouseEvent(const MouseEvent& event) override;
-    bool postKeyEvent(const KeyEvent& event) override;
+    KeyPosting postKeyEvent(const KeyEvent& event) override;
     bool scrollWheel(AXPoint at, WheelDirection direction);
 
     // Called after every posted event.
@@ -27,7 +27,7 @@ public:
 
     struct Connection;
 
-private:
+  private:
     std::mutex mutex_;
     std::unique_ptr<Connection> connection_;
     std::function<void()> posted_;

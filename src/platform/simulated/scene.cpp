@@ -15,7 +15,8 @@ using nlohmann::json;
     throw std::invalid_argument(where + ": " + what);
 }
 
-void requireKnownKeys(const json& object, const std::string& where, std::initializer_list<const char*> known) {
+void requireKnownKeys(const json& object, const std::string& where,
+                      std::initializer_list<const char*> known) {
     if (!object.is_object()) fail(where, "expected an object");
     for (const auto& [key, value] : object.items()) {
         bool found = false;
@@ -70,7 +71,8 @@ json instantiate(const json& templ, std::int64_t n) {
     if (templ.is_string()) {
         std::string text = templ.get<std::string>();
         const std::string number = std::to_string(n);
-        for (std::size_t at = text.find("{n}"); at != std::string::npos; at = text.find("{n}", at + number.size())) {
+        for (std::size_t at = text.find("{n}"); at != std::string::npos;
+             at = text.find("{n}", at + number.size())) {
             text.replace(at, 3, number);
         }
         return text;
@@ -91,8 +93,8 @@ json instantiate(const json& templ, std::int64_t n) {
 SimulatedElement parseElement(const json& object, std::int32_t pid, const std::string& scenePath,
                               const std::string& where) {
     requireKnownKeys(object, where,
-                     {"role", "title", "value", "identifier", "enabled", "focused", "position", "size", "children",
-                      "childrenUnreadable", "actions", "settable", "repeat"});
+                     {"role", "title", "value", "identifier", "enabled", "focused", "position", "size",
+                      "children", "childrenUnreadable", "actions", "settable", "repeat"});
     SimulatedElement element;
     element.pid = pid;
     element.scenePath = scenePath;
@@ -102,14 +104,19 @@ SimulatedElement parseElement(const json& object, std::int32_t pid, const std::s
     element.enabled = optionalBool(object, "enabled", where);
     element.focused = optionalBool(object, "focused", where);
     if (auto it = object.find("value"); it != object.end()) {
-        if (it->is_string()) element.value = it->get<std::string>();
-        else if (it->is_boolean()) element.value = it->get<bool>();
-        else if (it->is_number()) element.value = it->get<double>();
-        else fail(where + ".value", "expected a string, number or boolean");
+        if (it->is_string())
+            element.value = it->get<std::string>();
+        else if (it->is_boolean())
+            element.value = it->get<bool>();
+        else if (it->is_number())
+            element.value = it->get<double>();
+        else
+            fail(where + ".value", "expected a string, number or boolean");
     }
     if (auto it = object.find("position"); it != object.end()) {
         requireKnownKeys(*it, where + ".position", {"x", "y"});
-        element.position = AXPoint{number(*it, "x", where + ".position"), number(*it, "y", where + ".position")};
+        element.position =
+            AXPoint{number(*it, "x", where + ".position"), number(*it, "y", where + ".position")};
     }
     if (auto it = object.find("size"); it != object.end()) {
         requireKnownKeys(*it, where + ".size", {"width", "height"});

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "common/files.hpp"
+#include "common/text.hpp"
 
 namespace pavo::platform::simulated {
 
@@ -10,34 +11,8 @@ namespace {
 
 using nlohmann::json;
 
-SimulatedElement* node(const AXElement& element) { return static_cast<SimulatedElement*>(element.reference().get()); }
-
-std::string toUtf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;  // a lone surrogate cannot be written as UTF-8
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+SimulatedElement* node(const AXElement& element) {
+    return static_cast<SimulatedElement*>(element.reference().get());
 }
 
 json attributeJson(const AXAttributeValue& value) {
@@ -46,9 +21,12 @@ json attributeJson(const AXAttributeValue& value) {
 
 const char* mouseTypeName(MouseEventType type) {
     switch (type) {
-        case MouseEventType::leftMouseDown: return "leftMouseDown";
-        case MouseEventType::leftMouseUp: return "leftMouseUp";
-        case MouseEventType::mouseMoved: return "mouseMoved";
+        case MouseEventType::leftMouseDown:
+            return "leftMouseDown";
+        case MouseEventType::leftMouseUp:
+            return "leftMouseUp";
+        case MouseEventType::mouseMoved:
+            return "mouseMoved";
     }
     return "unknown";
 }
@@ -167,7 +145,8 @@ bool SimulatedDesktop::isProcessTrusted() {
 AXElement SimulatedDesktop::applicationElement(std::int32_t pid) {
     std::lock_guard lock(mutex_);
     reloadIfChanged();
-    if (SimulatedApplication* app = runningApp(pid)) return AXElement(std::shared_ptr<void>(scene_, &app->root));
+    if (SimulatedApplication* app = runningApp(pid))
+        return AXElement(std::shared_ptr<void>(scene_, &app->root));
     // A process that is not running still has an application element; nothing can be read from it.
     auto gone = std::make_shared<SimulatedElement>();
     gone->pid = pid;
@@ -181,14 +160,16 @@ std::optional<std::int32_t> SimulatedDesktop::elementPid(const AXElement& elemen
     return node(element)->pid;
 }
 
-std::optional<std::string> SimulatedDesktop::stringAttribute(const AXElement& element, std::string_view name) {
+std::optional<std::string> SimulatedDesktop::stringAttribute(const AXElement& element,
+                                                             std::string_view name) {
     std::lock_guard lock(mutex_);
     const SimulatedElement* e = node(element);
     if (!e) return std::nullopt;
     if (name == "AXRole") return e->role;
     if (name == "AXTitle") return e->title;
     if (name == "AXIdentifier") return e->identifier;
-    if (name == "AXValue" && std::holds_alternative<std::string>(e->value)) return std::get<std::string>(e->value);
+    if (name == "AXValue" && std::holds_alternative<std::string>(e->value))
+        return std::get<std::string>(e->value);
     return std::nullopt;
 }
 
@@ -214,7 +195,8 @@ std::optional<AXSize> SimulatedDesktop::size(const AXElement& element) {
     return e ? e->size : std::nullopt;
 }
 
-std::optional<std::vector<AXElement>> SimulatedDesktop::children(const AXElement& element, std::size_t limit) {
+std::optional<std::vector<AXElement>> SimulatedDesktop::children(const AXElement& element,
+                                                                 std::size_t limit) {
     std::lock_guard lock(mutex_);
     SimulatedElement* e = node(element);
     if (!e || !e->childrenReadable) return std::nullopt;
@@ -239,7 +221,8 @@ bool SimulatedDesktop::performAction(const AXElement& element, std::string_view 
     return accepted;
 }
 
-bool SimulatedDesktop::setAttribute(const AXElement& element, std::string_view name, const AXAttributeValue& value) {
+bool SimulatedDesktop::setAttribute(const AXElement& element, std::string_view name,
+                                    const AXAttributeValue& value) {
     std::lock_guard lock(mutex_);
     SimulatedElement* e = node(element);
     const bool accepted = e && e->settable.contains(name);
@@ -261,30 +244,41 @@ bool SimulatedDesktop::setAttribute(const AXElement& element, std::string_view n
     return accepted;
 }
 
-std::optional<std::int32_t> SimulatedDesktop::frontmostPid() {
+PermissionState SimulatedDesktop::permissions() {
+    // A simulated desktop needs no screen; its scene says whether accessibility is granted.
+    return PermissionState{isProcessTrusted(), true, accessibilityPermissionHint(), std::string()};
+}
+
+Frontmost SimulatedDesktop::frontmost() {
     std::lock_guard lock(mutex_);
     reloadIfChanged();
-    return scene_->frontmost;
+    return Frontmost{scene_->frontmost, false};
 }
 
 std::optional<RunningApplication> SimulatedDesktop::runningApplication(std::string_view bundleId) {
     std::lock_guard lock(mutex_);
     for (const auto& app : scene_->applications) {
-        if (app.running && app.bundleId == bundleId) return RunningApplication{app.pid, app.name, app.bundleId};
+        if (app.running && app.bundleId == bundleId)
+            return RunningApplication{app.pid, app.name, app.bundleId};
     }
     return std::nullopt;
 }
 
-bool SimulatedDesktop::activateLocked(std::int32_t pid) {
+std::optional<RunningApplication> SimulatedDesktop::applicationNamed(std::string_view name) {
+    std::lock_guard lock(mutex_);
+    for (const auto& app : scene_->applications) {
+        if (app.running && app.name == name) return RunningApplication{app.pid, app.name, app.bundleId};
+    }
+    record({{"kind", "activate"}, {"name", name}, {"ok", false}});
+    return std::nullopt;
+}
+
+ActivationRequest SimulatedDesktop::requestActivation(std::int32_t pid) {
+    std::lock_guard lock(mutex_);
     const bool running = runningApp(pid) != nullptr;
     if (running) scene_->frontmost = pid;
     record({{"kind", "activate"}, {"pid", pid}, {"ok", running}});
-    return running;
-}
-
-bool SimulatedDesktop::activate(std::int32_t pid) {
-    std::lock_guard lock(mutex_);
-    return activateLocked(pid);
+    return running ? ActivationRequest::requested : ActivationRequest::notRunning;
 }
 
 bool SimulatedDesktop::isInstalled(std::string_view bundleId) {
@@ -295,26 +289,16 @@ bool SimulatedDesktop::isInstalled(std::string_view bundleId) {
     return false;
 }
 
-std::optional<RunningApplication> SimulatedDesktop::launch(std::string_view bundleId) {
+std::optional<RunningApplication> SimulatedDesktop::startApplication(std::string_view bundleId) {
     std::lock_guard lock(mutex_);
     for (auto& app : scene_->applications) {
         if (app.bundleId != bundleId) continue;
         app.running = true;
-        scene_->frontmost = app.pid;
         record({{"kind", "launch"}, {"bundleId", bundleId}, {"pid", app.pid}});
         return RunningApplication{app.pid, app.name, app.bundleId};
     }
     record({{"kind", "launch"}, {"bundleId", bundleId}, {"pid", nullptr}});
     return std::nullopt;
-}
-
-bool SimulatedDesktop::activateByName(std::string_view name) {
-    std::lock_guard lock(mutex_);
-    for (const auto& app : scene_->applications) {
-        if (app.running && app.name == name) return activateLocked(app.pid);
-    }
-    record({{"kind", "activate"}, {"name", name}, {"ok", false}});
-    return false;
 }
 
 bool SimulatedDesktop::postMouseEvent(const MouseEvent& event) {
@@ -327,12 +311,13 @@ bool SimulatedDesktop::postMouseEvent(const MouseEvent& event) {
     return true;
 }
 
-bool SimulatedDesktop::postKeyEvent(const KeyEvent& event) {
+KeyPosting SimulatedDesktop::postKeyEvent(const KeyEvent& event) {
     std::lock_guard lock(mutex_);
-    json entry = {{"kind", "key"}, {"keyCode", event.keyCode}, {"down", event.keyDown}, {"flags", event.flags}};
-    if (!event.text.empty()) entry["text"] = toUtf8(event.text);
+    json entry = {
+        {"kind", "key"}, {"keyCode", event.keyCode}, {"down", event.keyDown}, {"flags", event.flags}};
+    if (!event.text.empty()) entry["text"] = common::toUtf8(event.text);
     record(std::move(entry));
-    return true;
+    return {};
 }
 
 }  // namespace pavo::platform::simulated

@@ -29,7 +29,7 @@ struct DesktopRecord {
 };
 
 class SimulatedDesktop final : public Desktop, Accessibility, Workspace, InputEvents {
-public:
+  public:
     explicit SimulatedDesktop(Scene scene);
 
     // Loads the scene file and watches it: when the file is replaced or rewritten, the new scene takes
@@ -67,23 +67,25 @@ public:
     std::optional<AXSize> size(const AXElement& element) override;
     std::optional<std::vector<AXElement>> children(const AXElement& element, std::size_t limit) override;
     bool performAction(const AXElement& element, std::string_view action) override;
-    bool setAttribute(const AXElement& element, std::string_view name, const AXAttributeValue& value) override;
+    bool setAttribute(const AXElement& element, std::string_view name,
+                      const AXAttributeValue& value) override;
 
-    std::optional<std::int32_t> frontmostPid() override;
+    PermissionState permissions() override;
+
+    Frontmost frontmost() override;
     std::optional<RunningApplication> runningApplication(std::string_view bundleId) override;
-    bool activate(std::int32_t pid) override;
+    std::optional<RunningApplication> applicationNamed(std::string_view name) override;
+    ActivationRequest requestActivation(std::int32_t pid) override;
     bool isInstalled(std::string_view bundleId) override;
-    std::optional<RunningApplication> launch(std::string_view bundleId) override;
-    bool activateByName(std::string_view name) override;
+    std::optional<RunningApplication> startApplication(std::string_view bundleId) override;
 
     bool postMouseEvent(const MouseEvent& event) override;
-    bool postKeyEvent(const KeyEvent& event) override;
+    KeyPosting postKeyEvent(const KeyEvent& event) override;
 
-private:
-    void reloadIfChanged();  // caller holds mutex_
-    void record(nlohmann::json entry);  // caller holds mutex_
+  private:
+    void reloadIfChanged();                              // caller holds mutex_
+    void record(nlohmann::json entry);                   // caller holds mutex_
     SimulatedApplication* runningApp(std::int32_t pid);  // caller holds mutex_
-    bool activateLocked(std::int32_t pid);
 
     mutable std::mutex mutex_;
     std::shared_ptr<Scene> scene_;
