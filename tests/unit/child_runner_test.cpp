@@ -179,13 +179,15 @@ TEST_F(ChildRunner, ACallerThatGivesUpLeavesNothingRunning) {
     boost::asio::cancellation_signal giveUp;
     std::exception_ptr outcome;
     bool done = false;
-    boost::asio::co_spawn(io, runChild({slow, {grandchildFile}, std::nullopt, std::nullopt}),
-                          boost::asio::bind_cancellation_slot(giveUp.slot(), [&](std::exception_ptr e, ChildResult) {
-                              outcome = e;
-                              done = true;
-                          }));
+    boost::asio::co_spawn(
+        io, runChild({slow, {grandchildFile}, std::nullopt, std::nullopt}),
+        boost::asio::bind_cancellation_slot(giveUp.slot(), [&](std::exception_ptr e, ChildResult) {
+            outcome = e;
+            done = true;
+        }));
     boost::asio::steady_timer later(io, 200ms);
-    later.async_wait([&](boost::system::error_code) { giveUp.emit(boost::asio::cancellation_type::terminal); });
+    later.async_wait(
+        [&](boost::system::error_code) { giveUp.emit(boost::asio::cancellation_type::terminal); });
     io.run();
     ASSERT_TRUE(done);
     EXPECT_TRUE(outcome);  // no result for a run nobody waits for
