@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 
 #include "child_process.hpp"
 #include "common/files.hpp"
@@ -14,137 +16,77 @@
 namespace pavo::testing {
 namespace {
 
-const std::string kAgent = PAVO_AGENT_BINARY;
-const std::string kOverlay = PAVO_OVERLAY_BINARY;
-
 TEST(InstallCommand, InstallsEachProgramAsAUserServiceWithItsPortAndToken) {
     const std::string cwd = std::filesystem::current_path().string();
+    const std::string agent = PAVO_AGENT_BINARY, overlay = PAVO_OVERLAY_BINARY;
+    const std::string started = "User service started successfully.",
+                      installed = "User service installed. Exiting.";
     struct Row {
-        const char* name;
-        std::string program;
-        std::vector<std::string> arguments;
-        std::optional<std::string> tokenFile;  // the agent's default token file
-        bool withSystemctl;
-        int status;
-        std::string lastLine;
-        std::string execStart;  // empty: nothing is installed
-        std::string environment;
+        std::string command;         // "agent" or "overlay" and the arguments, split at spaces
+        std::string tokenFile;       // the agent's default token file, when not empty
+        std::string lastLine;        // anything but the success lines means exit status 1
+        std::string execStart = "";  // empty: nothing is written
+        std::string token = "";      // as the environment file holds it
+        bool withoutSystemctl = false;
     };
     const std::vector<Row> rows = {
-        {"agent with --executable-path and --port",
-         kAgent,
-         {"install", "--token", "T1", "--executable-path", "/opt/x/pavo-agent", "--port", "5001"},
-         std::nullopt,
-         true,
-         0,
-         "User service started successfully.",
-         "/opt/x/pavo-agent --port 5001",
-         "VEXLO_PAVO_SIDECAR_TOKEN=\"T1\""},
-        {"agent from its token file, relative executable",
-         kAgent,
-         {"install", "--executable-path", "rel/pavo-agent"},
-         "  T2\n",
-         true,
-         0,
-         "User service started successfully.",
-         cwd + "/rel/pavo-agent --port 47824",
-         "VEXLO_PAVO_SIDECAR_TOKEN=\"T2\""},
-        {"agent, the running program by default",
-         kAgent,
-         {"install", "--token", "T3"},
-         std::nullopt,
-         true,
-         0,
-         "User service started successfully.",
-         kAgent + " --port 47824",
-         "VEXLO_PAVO_SIDECAR_TOKEN=\"T3\""},
-        {"agent without a readable token file",
-         kAgent,
-         {"install"},
-         std::nullopt,
-         true,
-         1,
-         "Fatal error: cannot read the token file $HOME/Vault-Vexlo/secrets/pavo/sidecar-token",
-         "",
-         ""},
-        {"overlay with --port",
-         kOverlay,
-         {"install", "--port", "6001", "--token", "O1"},
-         std::nullopt,
-         true,
-         0,
-         "User service installed. Exiting.",
-         kOverlay + " --port 6001",
-         "VEXLO_PAVO_OVERLAY_TOKEN=\"O1\""},
-        {"overlay without a token",
-         kOverlay,
-         {"install"},
-         std::nullopt,
-         true,
-         0,
-         "User service installed. Exiting.",
-         kOverlay + " --port 47825",
-         "VEXLO_PAVO_OVERLAY_TOKEN=\"\""},
-        {"overlay without systemctl",
-         kOverlay,
-         {"install", "--token", "O2"},
-         std::nullopt,
-         false,
-         1,
+        {"agent install --token T1 --executable-path /opt/x/pavo-agent --port 5001", "", started,
+         "/opt/x/pavo-agent --port 5001", "T1"},
+        {"agent install --executable-path rel/pavo-agent", "  T2\n", started,
+         cwd + "/rel/pavo-agent --port 47824", "T2"},
+        {"agent install --token T3", "", started, agent + " --port 47824", "T3"},
+        {"agent install", "",
+         "Fatal error: cannot read the token file $HOME/Vault-Vexlo/secrets/pavo/sidecar-token"},
+        {"overlay install --port 6001 --token O1", "", installed, overlay + " --port 6001", "O1"},
+        {"overlay install", "", installed, overlay + " --port 47825", ""},
+        {"overlay install --token O2", "",
          "Failed to install user service: cannot run systemctl: No such file or directory",
-         kOverlay + " --port 47825",
-         "VEXLO_PAVO_OVERLAY_TOKEN=\"O2\""},
-        {"overlay with a port it could not listen on",
-         kOverlay,
-         {"install", "--port", "70000"},
-         std::nullopt,
-         true,
-         1,
-         "Failed to install user service: --port must be between 0 and 65535 (got 70000)",
-         "",
-         ""},
+         overlay + " --port 47825", "O2", true},
+        {"overlay install --port 70000", "",
+         "Failed to install user service: --port must be between 0 and 65535 (got 70000)"},
     };
     for (const auto& row : rows) {
-        TempDir home, bin;
+        TempDir home, bin, empty;
         writeStandIn(bin, "systemctl", "echo \"$*\" >> \"" + bin.path() + "/calls\"");
-        if (row.tokenFile) home.write("Vault-Vexlo/secrets/pavo/sidecar-token", *row.tokenFile);
-        TempDir noPrograms;
+        if (!row.tokenFile.empty()) home.write("Vault-Vexlo/secrets/pavo/sidecar-token", row.tokenFile);
+        std::istringstream words(row.command);
+        std::string program;
+        words >> program;
+        const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
         const auto run = runToCompletion(
-            row.program, row.arguments,
+            program == "agent" ? agent : overlay, arguments,
             {{"HOME", home.path()},
-             {"PATH", row.withSystemctl ? bin.path() + ":/usr/bin:/bin" : noPrograms.path()},
+             {"PATH", row.withoutSystemctl ? empty.path() : bin.path() + ":/usr/bin:/bin"},
              {"VEXLO_PAVO_DESKTOP", "simulated"},
              {"VEXLO_PAVO_DESKTOP_SCENE", std::string(PAVO_SOURCE_DIR) + "/scenes/text_editor.json"}});
-        EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.output;
-        ASSERT_FALSE(run.lines.empty()) << row.name;
         std::string lastLine = row.lastLine;
         if (auto at = lastLine.find("$HOME"); at != std::string::npos) lastLine.replace(at, 5, home.path());
-        EXPECT_EQ(run.lines.back(), lastLine) << row.name;
-
-        const std::string program = std::filesystem::path(row.program).filename();
-        const std::string unitFile = home.path() + "/.config/systemd/user/" + program + ".service";
-        const std::string environmentFile = home.path() + "/.config/pavo/" + program + ".env";
+        EXPECT_EQ(run.status, lastLine == started || lastLine == installed ? 0 : 1) << row.command;
+        EXPECT_EQ(run.lines.empty() ? "" : run.lines.back(), lastLine) << row.command << "\n" << run.output;
+        // Installing starts nothing of the program itself: no socket file, no server.
+        EXPECT_FALSE(std::filesystem::exists(home.path() + "/Library")) << row.command;
         if (row.execStart.empty()) {
-            EXPECT_FALSE(std::filesystem::exists(home.path() + "/.config")) << row.name;
+            EXPECT_FALSE(std::filesystem::exists(home.path() + "/.config")) << row.command;
             continue;
         }
-        const auto unit = common::readFile(unitFile).value_or("");
-        EXPECT_NE(unit.find("\nExecStart=" + row.execStart + "\n"), std::string::npos) << row.name << "\n"
-                                                                                       << unit;
-        EXPECT_EQ(unit.find("After=pavo-overlay.service") != std::string::npos, program == "pavo-agent")
-            << row.name;
-        EXPECT_EQ(common::readFile(environmentFile), row.environment + "\n") << row.name;
+
+        const std::string unit = home.path() + "/.config/systemd/user/pavo-" + program + ".service";
+        const std::string environment = home.path() + "/.config/pavo/pavo-" + program + ".env";
+        const auto text = common::readFile(unit).value_or("");
+        EXPECT_NE(text.find("\nExecStart=" + row.execStart + "\n"), std::string::npos) << row.command << text;
+        EXPECT_EQ(text.find("After=pavo-overlay.service") != std::string::npos, program == "agent")
+            << row.command;
+        const std::string variable =
+            program == "agent" ? "VEXLO_PAVO_SIDECAR_TOKEN" : "VEXLO_PAVO_OVERLAY_TOKEN";
+        EXPECT_EQ(common::readFile(environment), variable + "=\"" + row.token + "\"\n") << row.command;
         struct stat info {};
-        ASSERT_EQ(::stat(environmentFile.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, 0600u) << row.name;
-        if (row.withSystemctl && row.status == 0) {
-            EXPECT_EQ(common::readFile(bin.path() + "/calls"), "--user daemon-reload\n--user enable " +
-                                                                   program + ".service\n--user restart " +
-                                                                   program + ".service\n")
-                << row.name;
+        EXPECT_EQ(::stat(environment.c_str(), &info) == 0 ? info.st_mode & 07777 : 0, 0600u) << row.command;
+        if (lastLine == started || lastLine == installed) {
+            const std::string name = "pavo-" + program + ".service";
+            EXPECT_EQ(common::readFile(bin.path() + "/calls"),
+                      "--user daemon-reload\n--user enable " + name + "\n--user restart " + name + "\n")
+                << row.command;
         }
-        // Installing starts nothing of the program itself: no socket file, no server.
-        EXPECT_FALSE(std::filesystem::exists(home.path() + "/Library")) << row.name;
     }
 }
 

@@ -1,5 +1,4 @@
-// `pavo-agent install` before any file is written: the accessibility wait on an injected clock, and the
-// token and executable the service is given.
+// `pavo-agent install` waits for accessibility before anything is installed; here on an injected clock.
 
 #include <gtest/gtest.h>
 
@@ -29,10 +28,7 @@ struct Probe {
 
 InstallEnvironment environment(Probe& probe, Clock::time_point& now, std::vector<Clock::duration>& sleeps) {
     InstallEnvironment environment;
-    environment.readFile = [](const std::string& path) -> std::optional<std::string> {
-        if (path == "/tokens/good") return " file-token \n";
-        return std::nullopt;
-    };
+    environment.readFile = [](const std::string&) { return std::optional<std::string>(); };
     environment.runningExecutable = "/usr/bin/pavo-agent";
     environment.accessibility = [&probe] {
         ++probe.checks;
@@ -85,41 +81,6 @@ TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutes) {
             << row.grantedOnCheck;
         EXPECT_EQ(failed, !row.installed) << row.grantedOnCheck;
         EXPECT_EQ(installer.installed.size(), row.installed ? 1u : 0u) << row.grantedOnCheck;
-    }
-}
-
-TEST(AgentInstall, GivesTheServiceItsTokenExecutableAndOrder) {
-    struct Row {
-        AgentInstallRequest request;
-        std::optional<std::string> token;  // nothing: the install fails before anything is asked
-        std::string executable;
-    };
-    const std::vector<Row> rows = {
-        {{5000, " flag token ", "/tokens/none", "/opt/pavo"}, " flag token ", "/opt/pavo"},
-        {{47824, "", "/tokens/good", std::nullopt}, "file-token", "/usr/bin/pavo-agent"},
-        {{47824, "", "/tokens/none", std::nullopt}, std::nullopt, ""},
-    };
-    for (const auto& row : rows) {
-        Probe probe{1};
-        Clock::time_point now{};
-        std::vector<Clock::duration> sleeps;
-        RecordingInstaller installer;
-        std::ostringstream out;
-        if (!row.token) {
-            EXPECT_THROW(installAgent(row.request, installer, environment(probe, now, sleeps), out),
-                         std::runtime_error);
-            EXPECT_EQ(probe.checks, 0);
-            EXPECT_TRUE(installer.installed.empty());
-            continue;
-        }
-        installAgent(row.request, installer, environment(probe, now, sleeps), out);
-        ASSERT_EQ(installer.installed.size(), 1u);
-        const auto& service = installer.installed.front();
-        EXPECT_EQ(service.token, *row.token);
-        EXPECT_EQ(service.executablePath, row.executable);
-        EXPECT_EQ(service.port, row.request.port);
-        EXPECT_EQ(service.tokenVariable, "VEXLO_PAVO_SIDECAR_TOKEN");
-        EXPECT_EQ(service.startsAfter, "pavo-overlay");
     }
 }
 

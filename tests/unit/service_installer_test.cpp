@@ -36,13 +36,6 @@ mode_t modeOf(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 07777;
 }
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
     for (const auto& [name, value] : values) {
         for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size())) {
@@ -52,26 +45,27 @@ std::string replaced(std::string text, const std::map<std::string, std::string>&
     return text;
 }
 
-// A home directory, and a service manager that logs its arguments to `calls` and exits with the number in
-// `status-<verb>` (0 when there is none).
+// A home directory, and a service manager that logs its arguments to `calls` and answers as `answers`
+// ("<verb>=<status> ...") says, 0 for any other verb.
 struct Machine {
     TempDir root;
     std::string home = root.path() + "/home";
     std::string config = home + "/.config";
     std::string manager;
 
-    explicit Machine(const std::map<std::string, int>& statusByVerb) {
+    explicit Machine(const std::string& answers = "") {
         std::filesystem::create_directories(home);
         const std::string script = R"sh(echo "$*" >> "ROOT/calls"
 for word in "$@"; do case "$word" in --user|-w) ;; *) verb=$word; break;; esac; done
 [ -f "ROOT/status-$verb" ] && exit "$(cat "ROOT/status-$verb")"
 exit 0)sh";
         manager = pavo::testing::writeStandIn(root, "bin/manager", replaced(script, {{"ROOT", root.path()}}));
-        for (const auto& [verb, status] : statusByVerb) root.write("status-" + verb, std::to_string(status));
+        std::istringstream words(answers);
+        for (std::string answer; words >> answer;) {
+            root.write("status-" + answer.substr(0, answer.find('=')), answer.substr(answer.find('=') + 1));
+        }
     }
-    std::vector<std::string> calls() const {
-        return linesOf(common::readFile(root.path() + "/calls").value_or(""));
-    }
+    std::string calls() const { return common::readFile(root.path() + "/calls").value_or(""); }
 
     // Every file below the root that holds the token, however escaped.
     std::vector<std::string> filesWithToken() const {
@@ -86,125 +80,66 @@ exit 0)sh";
 };
 
 TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
-    enum class Manager { systemd, launchd };
+    const std::string wrote = "Wrote environment file to $SECRET\nWrote unit to $UNIT\n";
+    const std::string started = "User service started successfully.\n";
+    const std::string check =
+        "You may need to check the service with: systemctl --user status pavo-agent.service\n";
+    const std::string systemctl =
+        "--user daemon-reload\n--user enable pavo-agent.service\n--user restart pavo-agent.service\n";
+    const std::string plist = "Wrote plist to $SECRET\n", loaded = "LaunchAgent loaded successfully.\n";
+    const std::string login = "You may need to enable the agent in System Settings -> Login Items.\n";
+    const std::string reload = "unload -w $SECRET\nload -w $SECRET\n";
     struct Row {
         const char* name;
-        Manager manager;
-        ServiceDefinition service;
+        bool systemd;  // else launchd
+        bool agent;    // else the overlay
         int installs;
-        std::map<std::string, int> statusByVerb;
-        bool managerMissing;
-        std::vector<std::string> lines;  // $SECRET: the file with the token, $UNIT: the unit file
-        std::vector<std::string> calls;
-        bool fails;
+        std::string answers;  // how the manager answers; "missing": there is none to run
+        std::string output;   // $SECRET: the file with the token, $UNIT: the unit
+        std::string calls;
     };
-    const std::string env = "Wrote environment file to $SECRET";
-    const std::string unit = "Wrote unit to $UNIT";
-    const std::string started = "User service started successfully.";
-    const std::string check =
-        "You may need to check the service with: systemctl --user status pavo-agent.service";
-    const std::vector<std::string> systemctlCalls = {
-        "--user daemon-reload", "--user enable pavo-agent.service", "--user restart pavo-agent.service"};
-    const std::string plist = "Wrote plist to $SECRET";
-    const std::string loaded = "LaunchAgent loaded successfully.";
     const std::vector<Row> rows = {
-        {"systemd: first install",
-         Manager::systemd,
-         agent(),
-         1,
-         {},
-         false,
-         {env, unit, started},
-         systemctlCalls,
-         false},
-        {"systemd: a second install restarts",
-         Manager::systemd,
-         agent(),
-         2,
-         {},
-         false,
-         {env, unit, started, env, unit, started},
-         {systemctlCalls[0], systemctlCalls[1], systemctlCalls[2], systemctlCalls[0], systemctlCalls[1],
-          systemctlCalls[2]},
-         false},
-        {"systemd: a restart that fails is a warning",
-         Manager::systemd,
-         agent(),
-         1,
-         {{"restart", 5}},
-         false,
-         {env, unit, "Warning: systemctl --user restart returned 5.", check},
-         systemctlCalls,
-         false},
-        {"systemd: without a manager to reload the unit is still enabled",
-         Manager::systemd,
-         agent(),
-         1,
-         {{"daemon-reload", 1}},
-         false,
-         {env, unit, "Warning: systemctl --user daemon-reload returned 1.", check},
-         systemctlCalls,
-         false},
-        {"systemd: systemctl cannot start", Manager::systemd, agent(), 1, {}, true, {env, unit}, {}, true},
-        {"launchd: the agent is unloaded, then loaded",
-         Manager::launchd,
-         agent(),
-         1,
-         {},
-         false,
-         {plist, loaded},
-         {"unload -w $SECRET", "load -w $SECRET"},
-         false},
-        {"launchd: the overlay is loaded again without unloading",
-         Manager::launchd,
-         overlay(),
-         2,
-         {},
-         false,
-         {plist, loaded, plist, loaded},
-         {"load $SECRET", "load $SECRET"},
-         false},
-        {"launchd: a failed unload is ignored, a failed load is a warning",
-         Manager::launchd,
-         agent(),
-         1,
-         {{"unload", 1}, {"load", 5}},
-         false,
-         {plist, "Warning: launchctl load returned 5.",
-          "You may need to enable the agent in System Settings -> Login Items."},
-         {"unload -w $SECRET", "load -w $SECRET"},
-         false},
-        {"launchd: launchctl cannot start", Manager::launchd, agent(), 1, {}, true, {plist}, {}, true},
+        {"systemd: first install", true, true, 1, "", wrote + started, systemctl},
+        {"systemd: a second install restarts", true, true, 2, "", wrote + started + wrote + started,
+         systemctl + systemctl},
+        {"systemd: a failed restart is a warning", true, true, 1, "restart=5",
+         wrote + "Warning: systemctl --user restart returned 5.\n" + check, systemctl},
+        {"systemd: no manager to reload, still enabled", true, true, 1, "daemon-reload=1",
+         wrote + "Warning: systemctl --user daemon-reload returned 1.\n" + check, systemctl},
+        {"systemd: systemctl cannot start", true, true, 1, "missing", wrote, ""},
+        {"launchd: the agent is unloaded, then loaded", false, true, 1, "", plist + loaded, reload},
+        {"launchd: the overlay is loaded again, never unloaded", false, false, 2, "",
+         plist + loaded + plist + loaded, "load $SECRET\nload $SECRET\n"},
+        {"launchd: a failed unload is ignored, a failed load warns", false, true, 1, "unload=1 load=5",
+         plist + "Warning: launchctl load returned 5.\n" + login, reload},
+        {"launchd: launchctl cannot start", false, true, 1, "missing", plist, ""},
     };
     for (const auto& row : rows) {
-        Machine machine(row.statusByVerb);
-        const std::string manager = row.managerMissing ? machine.root.path() + "/bin/none" : machine.manager;
-        const auto installer = row.manager == Manager::systemd
-                                   ? systemd_user::makeSystemdUserInstaller(machine.config, manager)
-                                   : launchd::makeLaunchdInstaller(machine.home, manager);
+        Machine machine(row.answers);
+        const ServiceDefinition service = row.agent ? agent() : overlay();
+        const std::string manager =
+            row.answers == "missing" ? machine.root.path() + "/none" : machine.manager;
+        const auto installer = row.systemd ? systemd_user::makeSystemdUserInstaller(machine.config, manager)
+                                           : launchd::makeLaunchdInstaller(machine.home, manager);
         const std::string secret =
-            row.manager == Manager::systemd
-                ? systemd_user::environmentFilePath(machine.config, row.service.program)
-                : machine.home + "/Library/LaunchAgents/com.vexlo." + row.service.program + ".plist";
+            row.systemd ? systemd_user::environmentFilePath(machine.config, service.program)
+                        : machine.home + "/Library/LaunchAgents/com.vexlo." + service.program + ".plist";
         const std::map<std::string, std::string> paths{
-            {"$SECRET", secret}, {"$UNIT", systemd_user::unitPath(machine.config, row.service.program)}};
+            {"$SECRET", secret}, {"$UNIT", systemd_user::unitPath(machine.config, service.program)}};
 
         std::ostringstream out;
         bool failed = false;
         for (int i = 0; i < row.installs; ++i) {
             if (i > 0) ::chmod(secret.c_str(), 0644);  // as a careless earlier writer might have left it
             try {
-                installer->install(row.service, out);
+                installer->install(service, out);
             } catch (const std::exception&) {
                 failed = true;
             }
         }
-        EXPECT_EQ(failed, row.fails) << row.name;
-        std::vector<std::string> lines, calls;
-        for (const auto& line : row.lines) lines.push_back(replaced(line, paths));
-        for (const auto& call : row.calls) calls.push_back(replaced(call, paths));
-        EXPECT_EQ(linesOf(out.str()), lines) << row.name;
-        EXPECT_EQ(machine.calls(), calls) << row.name;
+        EXPECT_EQ(failed, row.answers == "missing") << row.name;
+        EXPECT_EQ(out.str(), replaced(row.output, paths)) << row.name;
+        EXPECT_EQ(machine.calls(), replaced(row.calls, paths)) << row.name;
         EXPECT_EQ(modeOf(secret), 0600u) << row.name;
         EXPECT_EQ(machine.filesWithToken(), std::vector<std::string>{secret}) << row.name;
     }
@@ -212,20 +147,17 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
 
 TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
     struct Row {
-        const char* name;
         ServiceDefinition service;
-        std::string executable;  // below the root
-        std::string configHome;  // below the root
-        std::string after;       // the After= line, or ""
+        std::string executable;  // both below the root
+        std::string configHome;
     };
     const std::vector<Row> rows = {
-        {"the agent, after the overlay", agent(), "bin/pavo-agent", "home/.config",
-         "After=pavo-overlay.service"},
-        {"the overlay", overlay(), "bin/pavo-overlay", "home/.config", ""},
-        {"paths with spaces and specifier signs", overlay(), "My Apps 100%/$pavo;overlay", "conf dir%h", ""},
+        {agent(), "bin/pavo-agent", "home/.config"},
+        {overlay(), "bin/pavo-overlay", "home/.config"},
+        {overlay(), "My Apps 100%/$pavo;overlay", "conf dir%h"},  // spaces and specifier signs
     };
     for (auto row : rows) {
-        Machine machine({});
+        Machine machine;
         row.service.executablePath = pavo::testing::writeStandIn(machine.root, row.executable, "exit 0");
         const std::string configHome = machine.root.path() + "/" + row.configHome;
         std::ostringstream out;
@@ -240,38 +172,29 @@ TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
               "systemd-analyze", "verify", "--user", unitFile},
              std::nullopt,
              std::chrono::seconds(60)});
-        EXPECT_EQ(verify.exitStatus, 0) << row.name;
+        EXPECT_EQ(verify.exitStatus, 0) << row.executable;
         // It only warns about a setting it does not understand, so a clean unit is a silent one.
-        EXPECT_EQ(verify.standardOutput + verify.standardError, "") << row.name;
-        const auto text = common::readFile(unitFile).value_or("");
-        EXPECT_EQ(text.find("After=") != std::string::npos, !row.after.empty()) << row.name;
-        if (!row.after.empty()) {
-            EXPECT_NE(text.find(row.after + "\n"), std::string::npos) << row.name;
-        }
+        EXPECT_EQ(verify.standardOutput + verify.standardError, "") << row.executable;
+        const bool after =
+            common::readFile(unitFile)->find("\nAfter=pavo-overlay.service\n") != std::string::npos;
+        EXPECT_EQ(after, row.service.program == "pavo-agent") << row.executable;
     }
 }
 
 TEST(ServiceInstaller, SystemdFilesQuoteWhatSystemdWouldReadOtherwise) {
-    struct Row {
-        std::string token;
-        std::string line;  // what systemd reads back as the token itself
-    };
-    const std::vector<Row> rows = {
+    // The environment file's line for each token, as systemd's parser reads the token back unchanged.
+    const std::vector<std::pair<std::string, std::string>> rows = {
         {"0123abcd", R"(X="0123abcd")"},
         {"", R"(X="")"},
         {R"(a"b\c$d`e)", R"(X="a\"b\\c\$d\`e")"},
         {"sp ace #no comment 'q'", R"(X="sp ace #no comment 'q'")"},
     };
-    for (const auto& row : rows) {
-        ServiceDefinition service = agent();
-        service.tokenVariable = "X";
-        service.token = row.token;
-        EXPECT_EQ(systemd_user::environmentFileText(service), row.line + "\n") << row.token;
+    for (const auto& [token, line] : rows) {
+        EXPECT_EQ(systemd_user::environmentFileText({"p", "/p", 1, "X", token, std::nullopt, true}),
+                  line + "\n");
     }
-    const std::string config = "/home/a/100%/.config";
-    EXPECT_NE(systemd_user::unitText(agent(), systemd_user::environmentFilePath(config, "pavo-agent"))
-                  .find("\nEnvironmentFile=/home/a/100%%/.config/pavo/pavo-agent.env\n"),
-              std::string::npos);
+    const std::string unit = systemd_user::unitText(agent(), "/home/a/100%/.config/pavo/pavo-agent.env");
+    EXPECT_NE(unit.find("\nEnvironmentFile=/home/a/100%%/.config/pavo/pavo-agent.env\n"), std::string::npos);
 }
 
 TEST(ServiceInstaller, RefusesWhatAUnitCannotHoldBeforeWritingAnything) {
@@ -283,7 +206,7 @@ TEST(ServiceInstaller, RefusesWhatAUnitCannotHoldBeforeWritingAnything) {
         {"pavo-agent", "/opt/pavo-agent", 1, "X", "\xFF", std::nullopt, true},
     };
     for (const auto& service : rows) {
-        Machine machine({});
+        Machine machine;
         std::ostringstream out;
         EXPECT_THROW(
             systemd_user::makeSystemdUserInstaller(machine.config, machine.manager)->install(service, out),
