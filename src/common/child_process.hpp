@@ -19,7 +19,9 @@ struct ChildCommand {
     // Written to the child's standard input, which is then closed (also when empty). Absent: the child
     // reads end of file from /dev/null.
     std::optional<std::string> input;
-    // When it passes: SIGTERM to the group, 0.2 s grace, then SIGKILL to the group.
+    // When it passes: SIGTERM to the group, 0.2 s grace, then SIGKILL to the group. A run ends when the
+    // child has exited and its outputs are closed, so without a limit anything it left running with them
+    // open holds the run; what it left running with them closed is not stopped.
     std::optional<std::chrono::milliseconds> timeLimit;
 };
 
