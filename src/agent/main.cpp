@@ -19,11 +19,15 @@
 #include "agent/command_line.hpp"
 #include "agent/consent/consent_gate.hpp"
 #include "agent/desktop_choice.hpp"
+#include "agent/install/agent_install.hpp"
 #include "agent/permission_report.hpp"
 #include "agent/server/dispatcher.hpp"
 #include "agent/server/routes.hpp"
 #include "common/files.hpp"
 #include "http/server.hpp"
+#include "platform/launchd/launchd_installer.hpp"
+#include "platform/linux/systemd_unit.hpp"
+#include "platform/linux/systemd_user_installer.hpp"
 
 namespace {
 
@@ -38,6 +42,14 @@ std::optional<std::string> environmentValue(const char* name) {
     const char* value = std::getenv(name);
     if (!value) return std::nullopt;
     return std::string(value);
+}
+
+// launchd where the system has it, systemd user units everywhere else.
+std::unique_ptr<platform::ServiceInstaller> chooseServiceInstaller() {
+    const std::string home = common::homeDirectory();
+    if (platform::launchd::launchctlAvailable()) return platform::launchd::makeLaunchdInstaller(home);
+    return platform::systemd_user::makeSystemdUserInstaller(
+        platform::systemd_user::configHome(environmentValue, home));
 }
 
 int serve(const agent::StartupSettings& settings, const std::string& token) {
@@ -89,10 +101,9 @@ int run(const std::string& program, const std::vector<std::string>& arguments) {
     const agent::StartupSettings& settings = *parsed.settings;
 
     if (settings.command == "install") {
-        if (settings.token.empty() && !common::readFile(settings.tokenFile)) {
-            throw std::runtime_error("cannot read the token file " + settings.tokenFile);
-        }
-        throw std::runtime_error("install is not available yet on this platform");
+        agent::installAgent({settings.port, settings.token, settings.tokenFile, settings.executablePath},
+                            *chooseServiceInstaller(), agent::systemInstallEnvironment(), std::cout);
+        return 0;
     }
     if (settings.command == "permissions") {
         // Linux shows no permission prompt, so the prompt setting changes nothing here.

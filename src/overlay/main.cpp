@@ -6,14 +6,20 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/files.hpp"
 #include "overlay/command_line.hpp"
 #include "overlay/consent_manager.hpp"
 #include "overlay/controller.hpp"
+#include "overlay/install.hpp"
 #include "overlay/socket_file.hpp"
+#include "platform/launchd/launchd_installer.hpp"
+#include "platform/linux/systemd_unit.hpp"
+#include "platform/linux/systemd_user_installer.hpp"
 
 namespace {
 
@@ -23,6 +29,15 @@ std::optional<std::string> environmentValue(const char* name) {
     const char* value = std::getenv(name);
     if (!value) return std::nullopt;
     return std::string(value);
+}
+
+// launchd where the system has it, systemd user units everywhere else.
+std::unique_ptr<pavo::platform::ServiceInstaller> chooseServiceInstaller() {
+    namespace platform = pavo::platform;
+    const std::string home = pavo::common::homeDirectory();
+    if (platform::launchd::launchctlAvailable()) return platform::launchd::makeLaunchdInstaller(home);
+    return platform::systemd_user::makeSystemdUserInstaller(
+        platform::systemd_user::configHome(environmentValue, home));
 }
 
 int runOverlay(int argc, char** argv, const CLIConfig& config) {
@@ -43,11 +58,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const CLIConfig config = parseCLI(std::vector<std::string>(argv + 1, argv + argc), environmentValue);
 
-    if (config.shouldInstall) {
-        std::cout << "Failed to install LaunchAgent: installation is not available yet on this platform"
-                  << std::endl;
-        return 1;
-    }
+    if (config.shouldInstall) return installOverlay(config, *chooseServiceInstaller(), std::cout);
     if (config.token.empty()) {
         std::cout << "Error: token required (--token or VEXLO_PAVO_OVERLAY_TOKEN)" << std::endl;
         return 1;

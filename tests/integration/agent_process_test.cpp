@@ -83,16 +83,6 @@ TEST_F(AgentProcess, HelpUsageErrorsAndUnknownCommands) {
     EXPECT_NE(outOfRange.output.find("Usage: pavo-agent"), std::string::npos);
 }
 
-TEST_F(AgentProcess, CommandsNotBuiltYetFailClearly) {
-    auto install = runToCompletion(kAgent, {"install", "--token", "t"}, environment());
-    EXPECT_EQ(install.status, 1);
-    EXPECT_EQ(install.output.rfind("Fatal error: ", 0), 0u);
-
-    auto noTokenFile = runToCompletion(kAgent, {"install"}, environment());
-    EXPECT_EQ(noTokenFile.status, 1);
-    EXPECT_NE(noTokenFile.output.find("Fatal error: cannot read the token file"), std::string::npos);
-}
-
 TEST_F(AgentProcess, ServesHealthAndChecksTheTokenFromTheTrimmedDefaultFile) {
     home.write("Vault-Vexlo/secrets/pavo/sidecar-token", "file-token\n");
     ChildProcess agent(kAgent, {"--port", "0"}, environment());

@@ -108,14 +108,6 @@ TEST_F(OverlayProcess, RefusesAPortOutsideTheTcpRange) {
     EXPECT_FALSE(socketFileExists());
 }
 
-TEST_F(OverlayProcess, InstallRunsWithoutATokenAndReportsItsOutcome) {
-    auto run = runToCompletion(kOverlay, {"install"}, environment());
-    EXPECT_EQ(run.status, 1);
-    ASSERT_EQ(run.lines.size(), 1u) << run.output;
-    EXPECT_EQ(run.lines[0].rfind("Failed to install LaunchAgent: ", 0), 0u) << run.lines[0];
-    EXPECT_FALSE(socketFileExists());
-}
-
 TEST_F(OverlayProcess, PublishesTheConfiguredPortAndServes) {
     PortHolder free;
     free.release();

@@ -1,0 +1,94 @@
+// `pavo-agent install` and `pavo-overlay install` as black boxes on a Linux machine, with a stand-in
+// systemctl first on their path: the command lines, the units and environment files, and the exit statuses.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <iterator>
+#include <sstream>
+
+#include "child_process.hpp"
+#include "common/files.hpp"
+#include "stand_in.hpp"
+
+namespace pavo::testing {
+namespace {
+
+TEST(InstallCommand, InstallsEachProgramAsAUserServiceWithItsPortAndToken) {
+    const std::string cwd = std::filesystem::current_path().string();
+    const std::string agent = PAVO_AGENT_BINARY, overlay = PAVO_OVERLAY_BINARY;
+    const std::string started = "User service started successfully.",
+                      installed = "User service installed. Exiting.";
+    struct Row {
+        std::string command;         // "agent" or "overlay" and the arguments, split at spaces
+        std::string tokenFile;       // the agent's default token file, when not empty
+        std::string lastLine;        // anything but the success lines means exit status 1
+        std::string execStart = "";  // empty: nothing is written
+        std::string token = "";      // as the environment file holds it
+        bool withoutSystemctl = false;
+    };
+    const std::vector<Row> rows = {
+        {"agent install --token T1 --executable-path /opt/x/pavo-agent --port 5001", "", started,
+         "/opt/x/pavo-agent --port 5001", "T1"},
+        {"agent install --executable-path rel/pavo-agent", "  T2\n", started,
+         cwd + "/rel/pavo-agent --port 47824", "T2"},
+        {"agent install --token T3", "", started, agent + " --port 47824", "T3"},
+        {"agent install", "",
+         "Fatal error: cannot read the token file $HOME/Vault-Vexlo/secrets/pavo/sidecar-token"},
+        {"overlay install --port 6001 --token O1", "", installed, overlay + " --port 6001", "O1"},
+        {"overlay install", "", installed, overlay + " --port 47825", ""},
+        {"overlay install --token O2", "",
+         "Failed to install user service: cannot run systemctl: No such file or directory",
+         overlay + " --port 47825", "O2", true},
+        {"overlay install --port 70000", "",
+         "Failed to install user service: --port must be between 0 and 65535 (got 70000)"},
+    };
+    for (const auto& row : rows) {
+        TempDir home, bin, empty;
+        writeStandIn(bin, "systemctl", "echo \"$*\" >> \"" + bin.path() + "/calls\"");
+        if (!row.tokenFile.empty()) home.write("Vault-Vexlo/secrets/pavo/sidecar-token", row.tokenFile);
+        std::istringstream words(row.command);
+        std::string program;
+        words >> program;
+        const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
+        const auto run = runToCompletion(
+            program == "agent" ? agent : overlay, arguments,
+            {{"HOME", home.path()},
+             {"PATH", row.withoutSystemctl ? empty.path() : bin.path() + ":/usr/bin:/bin"},
+             {"VEXLO_PAVO_DESKTOP", "simulated"},
+             {"VEXLO_PAVO_DESKTOP_SCENE", std::string(PAVO_SOURCE_DIR) + "/scenes/text_editor.json"}});
+        std::string lastLine = row.lastLine;
+        if (auto at = lastLine.find("$HOME"); at != std::string::npos) lastLine.replace(at, 5, home.path());
+        EXPECT_EQ(run.status, lastLine == started || lastLine == installed ? 0 : 1) << row.command;
+        EXPECT_EQ(run.lines.empty() ? "" : run.lines.back(), lastLine) << row.command << "\n" << run.output;
+        // Installing starts nothing of the program itself: no socket file, no server.
+        EXPECT_FALSE(std::filesystem::exists(home.path() + "/Library")) << row.command;
+        if (row.execStart.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(home.path() + "/.config")) << row.command;
+            continue;
+        }
+
+        const std::string unit = home.path() + "/.config/systemd/user/pavo-" + program + ".service";
+        const std::string environment = home.path() + "/.config/pavo/pavo-" + program + ".env";
+        const auto text = common::readFile(unit).value_or("");
+        EXPECT_NE(text.find("\nExecStart=" + row.execStart + "\n"), std::string::npos) << row.command << text;
+        EXPECT_EQ(text.find("After=pavo-overlay.service") != std::string::npos, program == "agent")
+            << row.command;
+        const std::string variable =
+            program == "agent" ? "VEXLO_PAVO_SIDECAR_TOKEN" : "VEXLO_PAVO_OVERLAY_TOKEN";
+        EXPECT_EQ(common::readFile(environment), variable + "=\"" + row.token + "\"\n") << row.command;
+        struct stat info {};
+        EXPECT_EQ(::stat(environment.c_str(), &info) == 0 ? info.st_mode & 07777 : 0, 0600u) << row.command;
+        if (lastLine == started || lastLine == installed) {
+            const std::string name = "pavo-" + program + ".service";
+            EXPECT_EQ(common::readFile(bin.path() + "/calls"),
+                      "--user daemon-reload\n--user enable " + name + "\n--user restart " + name + "\n")
+                << row.command;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pavo::testing

@@ -1,0 +1,90 @@
+// The launch agent's property list: exact bytes, and read back by an independent property-list reader.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "child_process.hpp"
+#include "common/child_process.hpp"
+#include "common/launch_agent_plist.hpp"
+#include "platform/launchd/launchd_installer.hpp"
+
+namespace pavo::common {
+namespace {
+
+platform::ServiceDefinition agentService(const std::string& executable, const std::string& token) {
+    return {"pavo-agent", executable, 47824, "VEXLO_PAVO_SIDECAR_TOKEN", token, "pavo-overlay", true};
+}
+
+TEST(LaunchAgentPlist, IsTheSystemWritersLayoutByteForByte) {
+    const std::string expected =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n"
+        "<dict>\n"
+        "\t<key>EnvironmentVariables</key>\n"
+        "\t<dict>\n"
+        "\t\t<key>VEXLO_PAVO_SIDECAR_TOKEN</key>\n"
+        "\t\t<string>s3cret&amp;&lt;x&gt;</string>\n"
+        "\t</dict>\n"
+        "\t<key>KeepAlive</key>\n"
+        "\t<true/>\n"
+        "\t<key>Label</key>\n"
+        "\t<string>com.vexlo.pavo-agent</string>\n"
+        "\t<key>ProgramArguments</key>\n"
+        "\t<array>\n"
+        "\t\t<string>/Applications/Pavo/pavo-agent</string>\n"
+        "\t\t<string>--port</string>\n"
+        "\t\t<string>47824</string>\n"
+        "\t</array>\n"
+        "\t<key>RunAtLoad</key>\n"
+        "\t<true/>\n"
+        "\t<key>StandardErrorPath</key>\n"
+        "\t<string>/tmp/pavo-agent.err</string>\n"
+        "\t<key>StandardOutPath</key>\n"
+        "\t<string>/tmp/pavo-agent.log</string>\n"
+        "</dict>\n"
+        "</plist>\n";
+    EXPECT_EQ(launchAgentPlist(platform::launchd::launchAgentDefinition(
+                  agentService("/Applications/Pavo/pavo-agent", "s3cret&<x>"))),
+              expected);
+}
+
+TEST(LaunchAgentPlist, ReadsBackWithPythonsPlistlibAndMatchesItsWriter) {
+    pavo::testing::TempDir dir;
+    // Prints what plistlib reads, then whether plistlib writes the same bytes again.
+    const std::string reader = dir.write("read.py", R"(import json, plistlib, sys
+data = open(sys.argv[1], "rb").read()
+value = plistlib.loads(data)
+print(json.dumps(value))
+print(plistlib.dumps(value) == data)
+)");
+    const std::vector<platform::ServiceDefinition> rows = {
+        agentService("/usr/local/bin/pavo-agent", "0123abcd"),
+        agentService("/home/ann/My Apps/pavo <&> 'agent'", "t\"o'k&e<n>\tÜ ✓"),
+        {"pavo-overlay", "/opt/pavo/pavo-overlay", 0, "VEXLO_PAVO_OVERLAY_TOKEN", "", std::nullopt, false},
+    };
+    for (const auto& service : rows) {
+        const std::string path =
+            dir.write("agent.plist", launchAgentPlist(platform::launchd::launchAgentDefinition(service)));
+        const auto run = runChildSync({"python3", {reader, path}, std::nullopt, std::chrono::seconds(30)});
+        ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+        const auto newline = run.standardOutput.find('\n');
+        const nlohmann::json expected = {
+            {"Label", "com.vexlo." + service.program},
+            {"ProgramArguments", {service.executablePath, "--port", std::to_string(service.port)}},
+            {"RunAtLoad", true},
+            {"KeepAlive", true},
+            {"StandardOutPath", "/tmp/" + service.program + ".log"},
+            {"StandardErrorPath", "/tmp/" + service.program + ".err"},
+            {"EnvironmentVariables", {{service.tokenVariable, service.token}}},
+        };
+        EXPECT_EQ(nlohmann::json::parse(run.standardOutput.substr(0, newline)), expected)
+            << service.executablePath;
+        EXPECT_EQ(run.standardOutput.substr(newline + 1), "True\n") << service.executablePath;
+    }
+}
+
+}  // namespace
+}  // namespace pavo::common

@@ -1,0 +1,221 @@
+// Both service installers against a stand-in service manager that records its arguments and answers with
+// a chosen status: the files they write, the runs they make, what they print, and where the token ends up.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "common/child_process.hpp"
+#include "common/files.hpp"
+#include "platform/launchd/launchd_installer.hpp"
+#include "platform/linux/systemd_unit.hpp"
+#include "platform/linux/systemd_user_installer.hpp"
+#include "stand_in.hpp"
+
+namespace pavo::platform {
+namespace {
+
+using pavo::testing::TempDir;
+
+const std::string kToken = "tok-\"$zq7secret\\`x'";
+const std::string kTokenCore = "zq7secret";  // what survives any file format's escaping
+
+ServiceDefinition agent(const std::string& executable = "/opt/pavo/pavo-agent") {
+    return {"pavo-agent", executable, 47824, "VEXLO_PAVO_SIDECAR_TOKEN", kToken, "pavo-overlay", true};
+}
+ServiceDefinition overlay(const std::string& executable = "/opt/pavo/pavo-overlay") {
+    return {"pavo-overlay", executable, 47825, "VEXLO_PAVO_OVERLAY_TOKEN", kToken, std::nullopt, false};
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 07777;
+}
+
+std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
+    for (const auto& [name, value] : values) {
+        for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size())) {
+            text.replace(at, name.size(), value);
+        }
+    }
+    return text;
+}
+
+// A home directory, and a service manager that logs its arguments to `calls` and answers as `answers`
+// ("<verb>=<status> ...") says, 0 for any other verb.
+struct Machine {
+    TempDir root;
+    std::string home = root.path() + "/home";
+    std::string config = home + "/.config";
+    std::string manager;
+
+    explicit Machine(const std::string& answers = "") {
+        std::filesystem::create_directories(home);
+        const std::string script = R"sh(echo "$*" >> "ROOT/calls"
+for word in "$@"; do case "$word" in --user|-w) ;; *) verb=$word; break;; esac; done
+[ -f "ROOT/status-$verb" ] && exit "$(cat "ROOT/status-$verb")"
+exit 0)sh";
+        manager = pavo::testing::writeStandIn(root, "bin/manager", replaced(script, {{"ROOT", root.path()}}));
+        std::istringstream words(answers);
+        for (std::string answer; words >> answer;) {
+            root.write("status-" + answer.substr(0, answer.find('=')), answer.substr(answer.find('=') + 1));
+        }
+    }
+    std::string calls() const { return common::readFile(root.path() + "/calls").value_or(""); }
+
+    // Every file below the root that holds the token, however escaped.
+    std::vector<std::string> filesWithToken() const {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root.path())) {
+            if (!entry.is_regular_file()) continue;
+            if (common::readFile(entry.path())->find(kTokenCore) != std::string::npos)
+                found.push_back(entry.path());
+        }
+        return found;
+    }
+};
+
+TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
+    const std::string wrote = "Wrote environment file to $SECRET\nWrote unit to $UNIT\n";
+    const std::string started = "User service started successfully.\n";
+    const std::string check =
+        "You may need to check the service with: systemctl --user status pavo-agent.service\n";
+    const std::string systemctl =
+        "--user daemon-reload\n--user enable pavo-agent.service\n--user restart pavo-agent.service\n";
+    const std::string plist = "Wrote plist to $SECRET\n", loaded = "LaunchAgent loaded successfully.\n";
+    const std::string login = "You may need to enable the agent in System Settings -> Login Items.\n";
+    const std::string reload = "unload -w $SECRET\nload -w $SECRET\n";
+    struct Row {
+        const char* name;
+        bool systemd;  // else launchd
+        bool agent;    // else the overlay
+        int installs;
+        std::string answers;  // how the manager answers; "missing": there is none to run
+        std::string output;   // $SECRET: the file with the token, $UNIT: the unit
+        std::string calls;
+    };
+    const std::vector<Row> rows = {
+        {"systemd: first install", true, true, 1, "", wrote + started, systemctl},
+        {"systemd: a second install restarts", true, true, 2, "", wrote + started + wrote + started,
+         systemctl + systemctl},
+        {"systemd: a failed restart is a warning", true, true, 1, "restart=5",
+         wrote + "Warning: systemctl --user restart returned 5.\n" + check, systemctl},
+        {"systemd: no manager to reload, still enabled", true, true, 1, "daemon-reload=1",
+         wrote + "Warning: systemctl --user daemon-reload returned 1.\n" + check, systemctl},
+        {"systemd: systemctl cannot start", true, true, 1, "missing", wrote, ""},
+        {"launchd: the agent is unloaded, then loaded", false, true, 1, "", plist + loaded, reload},
+        {"launchd: the overlay is loaded again, never unloaded", false, false, 2, "",
+         plist + loaded + plist + loaded, "load $SECRET\nload $SECRET\n"},
+        {"launchd: a failed unload is ignored, a failed load warns", false, true, 1, "unload=1 load=5",
+         plist + "Warning: launchctl load returned 5.\n" + login, reload},
+        {"launchd: launchctl cannot start", false, true, 1, "missing", plist, ""},
+    };
+    for (const auto& row : rows) {
+        Machine machine(row.answers);
+        const ServiceDefinition service = row.agent ? agent() : overlay();
+        const std::string manager =
+            row.answers == "missing" ? machine.root.path() + "/none" : machine.manager;
+        const auto installer = row.systemd ? systemd_user::makeSystemdUserInstaller(machine.config, manager)
+                                           : launchd::makeLaunchdInstaller(machine.home, manager);
+        const std::string secret =
+            row.systemd ? systemd_user::environmentFilePath(machine.config, service.program)
+                        : machine.home + "/Library/LaunchAgents/com.vexlo." + service.program + ".plist";
+        const std::map<std::string, std::string> paths{
+            {"$SECRET", secret}, {"$UNIT", systemd_user::unitPath(machine.config, service.program)}};
+
+        std::ostringstream out;
+        bool failed = false;
+        for (int i = 0; i < row.installs; ++i) {
+            if (i > 0) ::chmod(secret.c_str(), 0644);  // as a careless earlier writer might have left it
+            try {
+                installer->install(service, out);
+            } catch (const std::exception&) {
+                failed = true;
+            }
+        }
+        EXPECT_EQ(failed, row.answers == "missing") << row.name;
+        EXPECT_EQ(out.str(), replaced(row.output, paths)) << row.name;
+        EXPECT_EQ(machine.calls(), replaced(row.calls, paths)) << row.name;
+        EXPECT_EQ(modeOf(secret), 0600u) << row.name;
+        EXPECT_EQ(machine.filesWithToken(), std::vector<std::string>{secret}) << row.name;
+    }
+}
+
+TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
+    struct Row {
+        ServiceDefinition service;
+        std::string executable;  // both below the root
+        std::string configHome;
+    };
+    const std::vector<Row> rows = {
+        {agent(), "bin/pavo-agent", "home/.config"},
+        {overlay(), "bin/pavo-overlay", "home/.config"},
+        {overlay(), "My Apps 100%/$pavo;overlay", "conf dir%h"},  // spaces and specifier signs
+    };
+    for (auto row : rows) {
+        Machine machine;
+        row.service.executablePath = pavo::testing::writeStandIn(machine.root, row.executable, "exit 0");
+        const std::string configHome = machine.root.path() + "/" + row.configHome;
+        std::ostringstream out;
+        systemd_user::makeSystemdUserInstaller(configHome, machine.manager)->install(row.service, out);
+
+        const std::string runtime = machine.root.path() + "/runtime";
+        std::filesystem::create_directories(runtime);
+        const std::string unitFile = systemd_user::unitPath(configHome, row.service.program);
+        const auto verify = common::runChildSync(
+            {"env",
+             {"HOME=" + machine.home, "XDG_CONFIG_HOME=" + configHome, "XDG_RUNTIME_DIR=" + runtime,
+              "systemd-analyze", "verify", "--user", unitFile},
+             std::nullopt,
+             std::chrono::seconds(60)});
+        EXPECT_EQ(verify.exitStatus, 0) << row.executable;
+        // It only warns about a setting it does not understand, so a clean unit is a silent one.
+        EXPECT_EQ(verify.standardOutput + verify.standardError, "") << row.executable;
+        const bool after =
+            common::readFile(unitFile)->find("\nAfter=pavo-overlay.service\n") != std::string::npos;
+        EXPECT_EQ(after, row.service.program == "pavo-agent") << row.executable;
+    }
+}
+
+TEST(ServiceInstaller, SystemdFilesQuoteWhatSystemdWouldReadOtherwise) {
+    // The environment file's line for each token, as systemd's parser reads the token back unchanged.
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"0123abcd", R"(X="0123abcd")"},
+        {"", R"(X="")"},
+        {R"(a"b\c$d`e)", R"(X="a\"b\\c\$d\`e")"},
+        {"sp ace #no comment 'q'", R"(X="sp ace #no comment 'q'")"},
+    };
+    for (const auto& [token, line] : rows) {
+        EXPECT_EQ(systemd_user::environmentFileText({"p", "/p", 1, "X", token, std::nullopt, true}),
+                  line + "\n");
+    }
+    const std::string unit = systemd_user::unitText(agent(), "/home/a/100%/.config/pavo/pavo-agent.env");
+    EXPECT_NE(unit.find("\nEnvironmentFile=/home/a/100%%/.config/pavo/pavo-agent.env\n"), std::string::npos);
+}
+
+TEST(ServiceInstaller, RefusesWhatAUnitCannotHoldBeforeWritingAnything) {
+    const std::vector<ServiceDefinition> rows = {
+        agent("/opt/it's/pavo-agent"),
+        agent("/opt/a\\b/pavo-agent"),
+        agent("/opt/line\nbreak"),
+        agent("/opt/\xFF/pavo-agent"),
+        {"pavo-agent", "/opt/pavo-agent", 1, "X", "\xFF", std::nullopt, true},
+    };
+    for (const auto& service : rows) {
+        Machine machine;
+        std::ostringstream out;
+        EXPECT_THROW(
+            systemd_user::makeSystemdUserInstaller(machine.config, machine.manager)->install(service, out),
+            std::invalid_argument)
+            << service.executablePath;
+        EXPECT_FALSE(std::filesystem::exists(machine.config)) << service.executablePath;
+        EXPECT_TRUE(machine.calls().empty());
+    }
+}
+
+}  // namespace
+}  // namespace pavo::platform
