@@ -1,5 +1,6 @@
-// The consent gate and the overlay client against a stand-in overlay on a real loopback socket. A virtual
-// poll clock makes the 100 ms cadence and the 2 s deadline exact without waiting for them.
+// The consent gate and the overlay client against a stand-in overlay on a real loopback socket (a virtual
+// poll clock makes the 100 ms cadence and the 2 s deadline exact without waiting for them), and against the
+// real pavo-overlay.
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,11 @@
 #include "agent/consent/consent_gate.hpp"
 #include "agent/consent/overlay_client.hpp"
 #include "agent/server/replies.hpp"
+#include "agent_under_test.hpp"
+#include "await.hpp"
 #include "child_process.hpp"
-#include "http/server.hpp"
+#include "stand_in_overlay.hpp"
+#include "tcp_client.hpp"
 
 namespace pavo::agent {
 namespace {
@@ -28,100 +32,11 @@ using nlohmann::json;
 
 const std::regex kUpperCaseUUIDv4("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
 
-class VirtualClock final : public PollClock {
-  public:
-    TimePoint now() override { return now_; }
-    asio::awaitable<void> sleepFor(Duration duration) override {
-        sleeps.push_back(duration);
-        now_ += duration;
-        co_return;
-    }
-    std::vector<Duration> sleeps;
-
-  private:
-    TimePoint now_{};
-};
-
-struct Seen {
-    std::string method;
-    std::string path;
-    std::map<std::string, std::string> headers;
-    std::string body;
-};
-
-http::HTTPResponse overlayReply(int status, const json& body) {
-    return jsonResponse(status, body);
-}
-http::HTTPResponse pending() {
-    return overlayReply(423, {{"blocked", true}, {"reason", "consent_pending"}});
-}
-http::HTTPResponse granted() {
-    return overlayReply(200, {{"consent", "granted"}});
-}
-
-// Answers like the overlay's event server and records every request it receives.
-class StandInOverlay {
-  public:
-    explicit StandInOverlay(asio::io_context& io)
-        : listener_(io, 0, http::overlayDialect(),
-                    [this](http::HTTPRequest r) -> asio::awaitable<http::HTTPResponse> {
-                        seen.push_back({r.method, r.path, r.headers, r.body});
-                        if (r.method == "POST" && r.path == "/event")
-                            co_return overlayReply(200, {{"ack", "true"}});
-                        const std::string prefix = "/consent/";
-                        if (r.method == "GET" && r.path.starts_with(prefix)) {
-                            const std::string id = r.path.substr(prefix.size());
-                            co_return consent(id, ++polls[id]);
-                        }
-                        co_return overlayReply(404, {{"error", "not_found"}});
-                    }) {
-        listener_.start();
-    }
-
-    std::uint16_t port() const { return listener_.port(); }
-
-    std::vector<Seen> events() const { return only("/event"); }
-    std::vector<Seen> consentPolls() const { return only("/consent/"); }
-
-    // The answer to the n-th poll (from 1) for an id; pending for ever unless a test says otherwise.
-    std::function<http::HTTPResponse(const std::string& id, int poll)> consent = [](const std::string&, int) {
-        return pending();
-    };
-    std::vector<Seen> seen;
-    std::map<std::string, int> polls;
-
-  private:
-    std::vector<Seen> only(const std::string& prefix) const {
-        std::vector<Seen> matching;
-        for (const auto& s : seen) {
-            if (s.path.starts_with(prefix)) matching.push_back(s);
-        }
-        return matching;
-    }
-
-    http::Listener listener_;
-};
-
-template <typename T>
-T runOn(asio::io_context& io, asio::awaitable<T> task) {
-    std::optional<T> result;
-    std::exception_ptr failure;
-    asio::co_spawn(io, std::move(task), [&](std::exception_ptr e, T value) {
-        failure = e;
-        if (!e) result = std::move(value);
-        io.stop();
-    });
-    io.restart();
-    io.run();
-    if (failure) std::rethrow_exception(failure);
-    return std::move(*result);
-}
-
-void runOn(asio::io_context& io, asio::awaitable<void> task) {
-    asio::co_spawn(io, std::move(task), [&](std::exception_ptr) { io.stop(); });
-    io.restart();
-    io.run();
-}
+using testing::await;
+using testing::consentGranted;
+using testing::consentPending;
+using testing::overlayReply;
+using testing::SeenRequest;
 
 // A loopback port on which nothing listens (any more).
 std::uint16_t closedPort(asio::io_context& io) {
@@ -144,8 +59,8 @@ using OverlayClientPtr = std::shared_ptr<const OverlayClient>;
 class Gate : public ::testing::Test {
   protected:
     asio::io_context io;
-    StandInOverlay overlay{io};
-    std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
+    testing::StandInOverlay overlay{io};
+    std::shared_ptr<testing::FakeClock> clock = std::make_shared<testing::FakeClock>();
 
     ConsentTiming timing() const {
         ConsentTiming t;
@@ -159,7 +74,7 @@ class Gate : public ::testing::Test {
                                            std::string action = "click",
                                            std::optional<std::string> target = "e1") {
         const ConsentGate gate(std::move(c));
-        const auto refusal = runOn(io, gate.checkDestructiveConsent(r, action, target));
+        const auto refusal = await(io, gate.checkDestructiveConsent(r, action, target));
         if (!refusal) return std::nullopt;
         return errorReply(*refusal);
     }
@@ -233,7 +148,7 @@ TEST_F(Gate, AnEmptyOverlayTokenNeverAdmitsAnEmptyHeader) {
 }
 
 TEST_F(Gate, ThePromptCarriesAFreshIdTheActionAndTheTarget) {
-    overlay.consent = [](const std::string&, int) { return granted(); };
+    overlay.consent = [](const std::string&, int) { return consentGranted(); };
     const auto r = request();
     EXPECT_EQ(gate(r, client(), "click", "e1"), std::nullopt);
     EXPECT_EQ(gate(r, client(), "send_keystrokes", std::nullopt), std::nullopt);
@@ -241,7 +156,7 @@ TEST_F(Gate, ThePromptCarriesAFreshIdTheActionAndTheTarget) {
     ASSERT_EQ(overlay.seen.size(), 4u);
     std::vector<std::string> ids;
     for (int i : {0, 2}) {
-        const Seen& event = overlay.seen[i];
+        const SeenRequest& event = overlay.seen[i];
         EXPECT_EQ(event.method, "POST");
         EXPECT_EQ(event.path, "/event");
         EXPECT_EQ(event.headers.at("content-type"), "application/json");
@@ -252,7 +167,7 @@ TEST_F(Gate, ThePromptCarriesAFreshIdTheActionAndTheTarget) {
         EXPECT_TRUE(std::regex_match(id, kUpperCaseUUIDv4)) << id;
         ids.push_back(id);
 
-        const Seen& poll = overlay.seen[i + 1];
+        const SeenRequest& poll = overlay.seen[i + 1];
         EXPECT_EQ(poll.method, "GET");
         EXPECT_EQ(poll.path, "/consent/" + id);
         EXPECT_EQ(poll.headers.at("x-overlay-token"), "overlay-token");
@@ -280,7 +195,9 @@ TEST_F(Gate, PendingAnswersArePolledEvery100msUntilTheTwoSecondDeadline) {
 }
 
 TEST_F(Gate, AGrantWithinTheDeadlineLetsTheActionRun) {
-    overlay.consent = [](const std::string&, int poll) { return poll < 3 ? pending() : granted(); };
+    overlay.consent = [](const std::string&, int poll) {
+        return poll < 3 ? consentPending() : consentGranted();
+    };
     const auto r = request();
     EXPECT_EQ(gate(r, client()), std::nullopt);
     EXPECT_EQ(overlay.consentPolls().size(), 3u);
@@ -294,7 +211,7 @@ TEST_F(Gate, AnyOtherAnswerEndsPollingAtOnceAsADenial) {
         {"401", overlayReply(401, {{"error", "unauthorized"}})},
         {"redirect to another id",
          [] {
-             auto r = granted();
+             auto r = consentGranted();
              r.status = 302;
              r.headers["Location"] = "/consent/SOMEONE-ELSE";
              return r;
@@ -354,7 +271,9 @@ TEST_F(Gate, ALateGrantIsNeverUsedByALaterRequest) {
     const std::string first = json::parse(overlay.events().at(0).body).at("id");
 
     // The operator answers after the deadline: the overlay now holds a grant for the first id only.
-    overlay.consent = [first](const std::string& id, int) { return id == first ? granted() : pending(); };
+    overlay.consent = [first](const std::string& id, int) {
+        return id == first ? consentGranted() : consentPending();
+    };
     overlay.seen.clear();
     expectDenied(gate(r, client()));
     const std::string second = json::parse(overlay.events().at(0).body).at("id");
@@ -362,7 +281,7 @@ TEST_F(Gate, ALateGrantIsNeverUsedByALaterRequest) {
     for (const auto& poll : overlay.consentPolls()) EXPECT_EQ(poll.path, "/consent/" + second);
 
     // The grant is really there; only its own prompt could have used it.
-    EXPECT_TRUE(runOn(io, client()->checkConsent(first)));
+    EXPECT_TRUE(await(io, client()->checkConsent(first)));
 }
 
 TEST_F(Gate, ThePollClockPacesRealPolls) {
@@ -378,12 +297,12 @@ TEST_F(Gate, ThePollClockPacesRealPolls) {
 }
 
 TEST_F(Gate, AnIdThatCannotBeSentAsItStandsIsNeverPolled) {
-    overlay.consent = [](const std::string&, int) { return granted(); };
+    overlay.consent = [](const std::string&, int) { return consentGranted(); };
     for (const char* id : {"", "A#B", "A?B", "../event", "A B", "A/B", "A%2FB"}) {
-        EXPECT_FALSE(runOn(io, client()->checkConsent(id))) << id;
+        EXPECT_FALSE(await(io, client()->checkConsent(id))) << id;
     }
     EXPECT_TRUE(overlay.seen.empty());
-    EXPECT_TRUE(runOn(io, client()->checkConsent("plain-ID_1.2~3")));
+    EXPECT_TRUE(await(io, client()->checkConsent("plain-ID_1.2~3")));
 }
 
 TEST_F(Gate, ATokenThatCannotBeAHeaderIsNeverSent) {
@@ -393,14 +312,14 @@ TEST_F(Gate, ATokenThatCannotBeAHeaderIsNeverSent) {
 }
 
 TEST_F(Gate, TheEventTypeAlwaysWinsOverAPayloadType) {
-    runOn(io, client()->emitEvent("destructive_prompt", {{"type", "cursor_move"}, {"id", "X"}, {"n", 1}}));
+    await(io, client()->emitEvent("destructive_prompt", {{"type", "cursor_move"}, {"id", "X"}, {"n", 1}}));
     ASSERT_EQ(overlay.events().size(), 1u);
     EXPECT_EQ(json::parse(overlay.events()[0].body),
               json({{"type", "destructive_prompt"}, {"id", "X"}, {"n", 1}}));
 
     // Text that cannot be JSON still sends the event, without a body.
     overlay.seen.clear();
-    runOn(io, client()->emitEvent("destructive_prompt", {{"target", "\xFF"}}));
+    await(io, client()->emitEvent("destructive_prompt", {{"target", "\xFF"}}));
     ASSERT_EQ(overlay.events().size(), 1u);
     EXPECT_TRUE(overlay.events()[0].body.empty());
 }
@@ -447,6 +366,62 @@ TEST(OverlaySocketFile, IsReadFromItsPlaceBelowTheHomeDirectory) {
     testing::TempDir other;
     other.write("Library/Application Support/Vexlo/Pavo/overlay.sock/inside", "");  // a directory, not a file
     EXPECT_FALSE(OverlayClient::fromSocketFile(other.path()));
+}
+
+// Nothing when the action may run, else the refusal.
+std::optional<AgentError> gateOnce(const http::HTTPRequest& request,
+                                   std::shared_ptr<const OverlayClient> overlay) {
+    const ConsentGate consentGate(std::move(overlay));
+    return await(consentGate.checkDestructiveConsent(request, "click", "e1"));
+}
+
+int rejections(std::uint16_t port) {
+    const auto stats = testing::request(port, "GET", "/stats", "", "x-overlay-token: ov-token\r\n");
+    return json::parse(testing::bodyOf(stats)).at("rejections").get<int>();
+}
+
+const std::string kOverlay = PAVO_OVERLAY_BINARY;
+
+TEST(OverlayConsentExchange, TheRealOverlayIsFoundAskedAndPolledWithItsToken) {
+    testing::TempDir home;
+    testing::ChildProcess overlay(
+        kOverlay, {"--port", "0", "--token", "ov-token", "--no-menu-bar"},
+        {{"HOME", home.path()}, {"QT_QPA_PLATFORM", "offscreen"}, {"XDG_RUNTIME_DIR", home.path()}});
+    ASSERT_TRUE(overlay.waitForLine("[EventServer] Listening on 127.0.0.1:")) << overlay.output();
+
+    auto clock = std::make_shared<testing::FakeClock>();
+    ConsentTiming timing;
+    timing.clock = clock;
+    // With --port 0 the file is written once the port is bound, just after the listening line.
+    std::optional<OverlayClient> found;
+    for (int i = 0; i < 500 && !found; ++i) {
+        found = OverlayClient::fromSocketFile(home.path(), timing);
+        if (!found) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(found);
+    const auto client = std::make_shared<const OverlayClient>(*found);
+    http::HTTPRequest request;
+
+    // Nobody answers the dialog: pending until the deadline, and the overlay accepted every request's token.
+    const auto unanswered = gateOnce(request, client);
+    ASSERT_TRUE(unanswered);
+    EXPECT_EQ(unanswered->code, ErrorCode::consentDenied);
+    EXPECT_EQ(clock->sleeps.size(), 20u);
+    EXPECT_EQ(rejections(client->port()), 0);
+
+    // A stale token: the overlay refuses the event and the first poll, and the gate gives up at once.
+    clock->sleeps.clear();
+    const auto stale = std::make_shared<const OverlayClient>(client->port(), "old-token", timing);
+    const auto refused = gateOnce(request, stale);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code, ErrorCode::consentDenied);
+    EXPECT_TRUE(clock->sleeps.empty());
+    EXPECT_EQ(rejections(client->port()), 2);
+
+    // The caller vouches with the overlay's token: nothing reaches the overlay.
+    request.headers = {{"x-pavo-mcp-consent", "granted"}, {"x-overlay-token", "ov-token"}};
+    EXPECT_EQ(gateOnce(request, client), std::nullopt);
+    EXPECT_EQ(rejections(client->port()), 2);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
+// Shared rules: UTF-8, trimming, lower-casing, strict integers and strict JSON fields.
+
 #include <gtest/gtest.h>
 
+#include "common/json_fields.hpp"
 #include "common/text.hpp"
 
 namespace pavo::common {
@@ -53,6 +56,33 @@ TEST(DecimalIntegers, FollowTheStrictSignedDigitSyntax) {
     EXPECT_EQ(parseDecimalInteger("9223372036854775808").syntax, IntegerSyntax::outOfRange);
     EXPECT_EQ(parseDecimalInteger("-9223372036854775809").syntax, IntegerSyntax::outOfRange);
     EXPECT_EQ(parseDecimalInteger("99999999999999999999999").syntax, IntegerSyntax::outOfRange);
+}
+
+TEST(JsonFields, ObjectsOfOneTypeAndStrictFieldReads) {
+    const auto integers = uniformObject<std::int64_t>(R"({"a": 812, "b": null, "c": 9223372036854775807})");
+    ASSERT_TRUE(integers);
+    EXPECT_EQ(integers->at("a"), 812);
+    EXPECT_EQ(integers->at("b"), std::nullopt);
+    EXPECT_EQ(integers->at("c"), INT64_MAX);
+    for (const char* bad : {"", "   ", "null", "42", R"({"a": 1.0})", R"({"a": true})",
+                            R"({"a": 9223372036854775808})", R"({"a": {}})", "{\"a\":1,}"}) {
+        EXPECT_FALSE(uniformObject<std::int64_t>(bad)) << bad;
+    }
+    EXPECT_FALSE(uniformObject<std::string>("{\"a\": \"\xFF\"}")) << "text that is not UTF-8 is not JSON";
+
+    const auto object = *parseJsonObject(R"({"s": "x", "n": 1.5, "i": 2, "b": true, "null": null})");
+    std::string text;
+    double number = 0;
+    std::int64_t integer = 0;
+    bool flag = false;
+    EXPECT_EQ(readField(object, "s", text), FieldRead::present);
+    EXPECT_EQ(readField(object, "i", number), FieldRead::present) << "an integer is a number";
+    EXPECT_EQ(readField(object, "n", integer), FieldRead::wrongType) << "a number is not an integer";
+    EXPECT_EQ(readField(object, "s", flag), FieldRead::wrongType);
+    EXPECT_EQ(readField(object, "null", text), FieldRead::absent);
+    EXPECT_EQ(readField(object, "missing", text), FieldRead::absent);
+    EXPECT_EQ(readField(object, "b", flag), FieldRead::present);
+    EXPECT_TRUE(flag);
 }
 
 }  // namespace
