@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "overlay/command_line.hpp"
-#include "overlay/consent_manager.hpp"
-#include "overlay/controller.hpp"
-#include "overlay/socket_file.hpp"
+#include "overlay/service/command_line.hpp"
+#include "overlay/service/consent_manager.hpp"
+#include "overlay/ui/controller.hpp"
+#include "overlay/service/socket_file.hpp"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "overlay/command_line.hpp"
-#include "overlay/consent_manager.hpp"
-#include "overlay/event_decoder.hpp"
+#include "overlay/service/command_line.hpp"
+#include "overlay/service/consent_manager.hpp"
+#include "overlay/service/event_decoder.hpp"
 
 namespace pavo::overlay {
 

@@ -1,4 +1,4 @@
-#include "overlay/controller.hpp"
+#include "overlay/ui/controller.hpp"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -8,9 +8,9 @@
 #include <iostream>
 #include <type_traits>
 
-#include "overlay/consent_dialog.hpp"
-#include "overlay/event_server.hpp"
-#include "overlay/socket_file.hpp"
+#include "overlay/ui/consent_dialog.hpp"
+#include "overlay/service/event_server.hpp"
+#include "overlay/service/socket_file.hpp"
 
 namespace pavo::overlay {
 
