@@ -1,6 +1,7 @@
 #include "overlay/visuals/desktop_appearance.hpp"
 
 #include <QDir>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QSettings>
@@ -13,7 +14,10 @@ QColor systemRed() {
 
 EffectStyle desktopEffectStyle() {
     const QPalette palette = QGuiApplication::palette();
-    return EffectStyle{palette.color(QPalette::Highlight), systemRed(), palette.color(QPalette::Shadow)};
+    QFont chordFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    chordFont.setPixelSize(14);
+    chordFont.setWeight(QFont::Medium);
+    return EffectStyle{palette.color(QPalette::Highlight), systemRed(), palette.color(QPalette::Shadow), chordFont};
 }
 
 bool animationsDisabledIn(const QString& settingsFile) {

@@ -9,7 +9,7 @@
 namespace pavo::overlay {
 
 // The accent is the palette's highlight (Qt 6.4 has no accent role), the shadow the palette's shadow;
-// the red is a fixed system red.
+// the red is a fixed system red; the pill's font the monospaced system font, 14 pixels, medium weight.
 EffectStyle desktopEffectStyle();
 QColor systemRed();
 

@@ -3,6 +3,7 @@
 // drawn in, the reduce-motion flag, and delayed steps that do nothing once their layer is gone.
 
 #include <QColor>
+#include <QFont>
 
 #include <functional>
 #include <string>
@@ -12,11 +13,13 @@
 
 namespace pavo::overlay {
 
-// The desktop's colours, read once: the accent (Qt palette's highlight), a system red and the shadow.
+// The desktop's colours, read once: the accent (Qt palette's highlight), a system red and the shadow;
+// and the key-chord pill's font.
 struct EffectStyle {
     QColor accent;
     QColor red;
     QColor shadow;
+    QFont chordFont;
 };
 
 struct EffectContext {

@@ -1,24 +1,15 @@
 #include "overlay/visuals/key_chord_pill_layer.hpp"
 
-#include <QFontDatabase>
-
 #include <memory>
 
 namespace pavo::overlay {
-
-QFont KeyChordPillLayer::chordFont() {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(14);
-    font.setWeight(QFont::Medium);
-    return font;
-}
 
 KeyChordPillLayer::KeyChordPillLayer(EffectContext& context, const EffectStyle& style, QString text,
                                      const TextMeasure& measure)
     : EffectLayer(context), chord(std::move(text)) {
     opacity = 0;
     masksToBounds = true;
-    const QFont font = chordFont();
+    const QFont& font = style.chordFont;
     const double width = (chord.isEmpty() || !measure) ? 0.0 : measure(chord, font);
     bounds = QRectF(0, 0, width + 2 * pillPadding, pillHeight);
     cornerRadius = pillHeight / 2;

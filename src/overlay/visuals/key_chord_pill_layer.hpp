@@ -23,9 +23,6 @@ class KeyChordPillLayer : public EffectLayer {
     void animate();
 
     const QString chord;
-
-    // The monospaced system font at 14 points, medium weight.
-    static QFont chordFont();
 };
 
 }  // namespace pavo::overlay
