@@ -12,8 +12,8 @@
 
 #include "overlay/service/command_line.hpp"
 #include "overlay/service/consent_manager.hpp"
-#include "overlay/ui/controller.hpp"
 #include "overlay/service/socket_file.hpp"
+#include "overlay/ui/controller.hpp"
 
 namespace {
 

@@ -98,12 +98,13 @@ TEST_F(Controller, EveryEventHasItsVisibleEffect) {
         {"key_chord_pill", events::KeyChordPill{"cmd+s"}, IS::idle, RS::idle, Effect::pill},
         {"element_focus", events::ElementFocus{box}, IS::idle, RS::idle, Effect::box},
         {"element_bbox", events::ElementBBox{box}, IS::idle, RS::idle, Effect::box},
-        {"destructive_prepare", events::DestructivePrepare{"delete", {}}, IS::destructive, RS::destructivePending,
-         Effect::border},
+        {"destructive_prepare", events::DestructivePrepare{"delete", {}}, IS::destructive,
+         RS::destructivePending, Effect::border},
         {"destructive_prompt", events::DestructivePrompt{"p1", "delete", {}, {}}, IS::destructive,
          RS::destructivePending, Effect::border},
         {"status active", events::Status{"active", {}}, IS::active, RS::active, Effect::none},
-        {"agent_state active", events::AgentStateChange{AgentState::active, {}}, IS::active, RS::active, Effect::none},
+        {"agent_state active", events::AgentStateChange{AgentState::active, {}}, IS::active, RS::active,
+         Effect::none},
         {"agent_state destructive", events::AgentStateChange{AgentState::destructive, {}}, IS::destructive,
          RS::destructivePending, Effect::none},
         {"agent_state paused", events::AgentStateChange{AgentState::paused, {}}, IS::blocked, RS::blocked,
@@ -208,13 +209,14 @@ TEST_F(Controller, TheTrayMenuChoosesTheOperatorMode) {
     } rows[] = {
         {"block", &MenuBarIndicator::blockItem, OperatorMode::block, IS::blocked, RS::blocked,
          &MenuBarIndicator::blockItem},
-        {"allow", &MenuBarIndicator::allowItem, OperatorMode::allow, IS::idle, RS::idle, &MenuBarIndicator::allowItem},
+        {"allow", &MenuBarIndicator::allowItem, OperatorMode::allow, IS::idle, RS::idle,
+         &MenuBarIndicator::allowItem},
         {"allow 15", &MenuBarIndicator::allow15Item, OperatorMode::allow, IS::idle, RS::idle,
          &MenuBarIndicator::allow15Item},
         {"allow 60", &MenuBarIndicator::allow60Item, OperatorMode::allow, IS::idle, RS::idle,
          &MenuBarIndicator::allow60Item},
-        {"require approval", &MenuBarIndicator::requireApprovalItem, OperatorMode::requireApproval, IS::idle, RS::idle,
-         &MenuBarIndicator::requireApprovalItem},
+        {"require approval", &MenuBarIndicator::requireApprovalItem, OperatorMode::requireApproval, IS::idle,
+         RS::idle, &MenuBarIndicator::requireApprovalItem},
     };
     for (const auto& row : rows) {
         start(ConsentMode::destructive_only);
@@ -224,10 +226,11 @@ TEST_F(Controller, TheTrayMenuChoosesTheOperatorMode) {
         EXPECT_EQ(consent->operatorMode(), row.mode) << row.name;
         EXPECT_EQ(indicator(), row.indicator) << row.name;
         EXPECT_EQ(relay(), row.relay) << row.name;
-        for (QAction* MenuBarIndicator::*item : {&MenuBarIndicator::blockItem, &MenuBarIndicator::allowItem,
-                                                 &MenuBarIndicator::allow15Item, &MenuBarIndicator::allow60Item,
-                                                 &MenuBarIndicator::requireApprovalItem}) {
-            EXPECT_EQ((tray().*item)->isChecked(), item == row.checked) << row.name << " " << (tray().*item)->text().toStdString();
+        for (QAction* MenuBarIndicator::*item :
+             {&MenuBarIndicator::blockItem, &MenuBarIndicator::allowItem, &MenuBarIndicator::allow15Item,
+              &MenuBarIndicator::allow60Item, &MenuBarIndicator::requireApprovalItem}) {
+            EXPECT_EQ((tray().*item)->isChecked(), item == row.checked)
+                << row.name << " " << (tray().*item)->text().toStdString();
         }
         TearDown();
     }
@@ -286,7 +289,8 @@ TEST_F(Controller, StartUpBuildsEveryPartAndShowsTheCurrentMode) {
 
 TEST_F(Controller, TheActivityLogWindowShowsFiltersAndClears) {
     start();
-    for (const char* tool : {"ax_click", "ax_type", "ocr"}) handle(events::AuditLog{"t", tool, "h", "ok", 3, {}});
+    for (const char* tool : {"ax_click", "ax_type", "ocr"})
+        handle(events::AuditLog{"t", tool, "h", "ok", 3, {}});
     tray().openLogItem->trigger();
     ActivityLogWindowController& log = *delegate->activityLogWindowController();
     ASSERT_NE(log.window(), nullptr);
@@ -327,8 +331,8 @@ TEST_F(Controller, QuittingAsksFirst) {
 TEST(MenuBarIndicator, ItemsDoNothingBeforeTheControllerListens) {
     ManualClock clock;
     MenuBarIndicator indicator(clock);
-    for (QAction* item : {indicator.blockItem, indicator.allowItem, indicator.allow15Item, indicator.allow60Item,
-                          indicator.requireApprovalItem, indicator.openLogItem}) {
+    for (QAction* item : {indicator.blockItem, indicator.allowItem, indicator.allow15Item,
+                          indicator.allow60Item, indicator.requireApprovalItem, indicator.openLogItem}) {
         item->trigger();
     }
     EXPECT_TRUE(indicator.requireApprovalItem->isChecked());  // the click itself checks nothing

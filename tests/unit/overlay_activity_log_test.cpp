@@ -9,7 +9,8 @@ namespace pavo::overlay {
 namespace {
 
 ActivityLogEntry entry(std::string tool, std::string result = "ok", std::optional<std::string> reason = {}) {
-    return ActivityLogEntry{"2026-01-01T10:00:00Z", std::move(tool), "h", std::move(result), 12, std::move(reason)};
+    return ActivityLogEntry{"2026-01-01T10:00:00Z", std::move(tool), "h", std::move(result), 12,
+                            std::move(reason)};
 }
 
 std::vector<std::string> tools(const std::vector<ActivityLogEntry>& entries) {
@@ -85,7 +86,9 @@ TEST(ActivityLogTable, ShowsFiveColumnsWithColouredResults) {
     QStringList titles;
     for (int c = 0; c < 5; ++c) titles << table.headerData(c, Qt::Horizontal).toString();
     EXPECT_EQ(titles, QStringList({"Time", "Tool", "Result", "Elapsed (ms)", "Reason"}));
-    auto cell = [&table](int row, int column, int role = Qt::DisplayRole) { return table.data(table.index(row, column), role); };
+    auto cell = [&table](int row, int column, int role = Qt::DisplayRole) {
+        return table.data(table.index(row, column), role);
+    };
     EXPECT_EQ(cell(1, ActivityLogTable::time).toString(), "2026-01-01T10:00:00Z");
     EXPECT_EQ(cell(1, ActivityLogTable::elapsed).toString(), "12");
     EXPECT_EQ(cell(1, ActivityLogTable::reason).toString(), "no focus");

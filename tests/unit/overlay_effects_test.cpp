@@ -114,8 +114,8 @@ TEST(EffectTimelines, OpacityAtChosenTimes) {
         show(s.scene, row.effect);
         s.clock.advanceTo(row.time);
         const auto layer = layerOf(s.scene, row.effect);
-        SCOPED_TRACE(testing::Message() << "effect " << int(row.effect) << (row.reducedMotion ? " reduced" : "")
-                                        << " at " << row.time);
+        SCOPED_TRACE(testing::Message() << "effect " << int(row.effect)
+                                        << (row.reducedMotion ? " reduced" : "") << " at " << row.time);
         ASSERT_TRUE(layer);
         if (row.opacity == kGone) {
             EXPECT_EQ(layer->superlayer(), nullptr);

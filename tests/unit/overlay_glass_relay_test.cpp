@@ -19,7 +19,9 @@ struct Relay {
         clock.advanceTo(time);
         relay->setState(state);
     }
-    QColor edgeColor(std::size_t band, double time) const { return relay->bands()[band]->presentedColors(time).front(); }
+    QColor edgeColor(std::size_t band, double time) const {
+        return relay->bands()[band]->presentedColors(time).front();
+    }
 
     ManualClock clock;
     EffectContext context{clock, nullptr};
@@ -41,9 +43,10 @@ TEST(GlassRelay, BandsAreAQuarterOfTheShortSideAtMost56Points) {
         r.relay->layoutSublayers();
         const auto& bands = r.relay->bands();
         EXPECT_EQ(bands[0]->frame(), QRectF(0, row.height - row.thickness, row.width, row.thickness));  // top
-        EXPECT_EQ(bands[1]->frame(), QRectF(row.width - row.thickness, 0, row.thickness, row.height));  // right
-        EXPECT_EQ(bands[2]->frame(), QRectF(0, 0, row.width, row.thickness));                          // bottom
-        EXPECT_EQ(bands[3]->frame(), QRectF(0, 0, row.thickness, row.height));                         // left
+        EXPECT_EQ(bands[1]->frame(),
+                  QRectF(row.width - row.thickness, 0, row.thickness, row.height));  // right
+        EXPECT_EQ(bands[2]->frame(), QRectF(0, 0, row.width, row.thickness));        // bottom
+        EXPECT_EQ(bands[3]->frame(), QRectF(0, 0, row.thickness, row.height));       // left
         // Each band is coloured at the screen edge and clear towards the middle.
         EXPECT_EQ(bands[0]->gradient->startPoint, QPointF(0.5, 1.0));
         EXPECT_EQ(bands[3]->gradient->endPoint, QPointF(1.0, 0.5));
@@ -54,7 +57,7 @@ TEST(GlassRelay, EachStateHasItsLook) {
     const struct {
         RelayState state;
         double parentOpacity;  // one second after the change
-        QColor edge;           // top band, one second after the change (live palettes: somewhere on their cycle)
+        QColor edge;  // top band, one second after the change (live palettes: somewhere on their cycle)
     } rows[] = {
         {RelayState::active, 1.0, palettes::base()[0]},
         {RelayState::destructivePending, 1.0, palettes::warm()[0]},
@@ -110,10 +113,12 @@ TEST(GlassRelay, ApprovalFlashesGreenThenReturnsOrStays) {
     } rows[] = {
         {"from pending back to work", RelayState::destructivePending, std::nullopt, RelayState::active,
          palettes::base()[0]},
-        {"from active back to work", RelayState::active, std::nullopt, RelayState::active, palettes::base()[0]},
-        {"from blocked stays green", RelayState::blocked, std::nullopt, RelayState::approved, palettes::approved()[0]},
-        {"blocked during the flash stays blocked", RelayState::active, RelayState::blocked, RelayState::blocked,
-         palettes::blocked()[0]},
+        {"from active back to work", RelayState::active, std::nullopt, RelayState::active,
+         palettes::base()[0]},
+        {"from blocked stays green", RelayState::blocked, std::nullopt, RelayState::approved,
+         palettes::approved()[0]},
+        {"blocked during the flash stays blocked", RelayState::active, RelayState::blocked,
+         RelayState::blocked, palettes::blocked()[0]},
     };
     for (const auto& row : rows) {
         Relay r;

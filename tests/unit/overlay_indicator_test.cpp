@@ -20,19 +20,40 @@ TEST(ModeMenu, CheckmarksAndCountdownTitles) {
     } rows[] = {
         {"block", OperatorMode::block, std::nullopt, 0, {true, false, false, false, false, plain15, plain60}},
         {"allow", OperatorMode::allow, std::nullopt, 0, {false, true, false, false, false, plain15, plain60}},
-        {"require approval", OperatorMode::requireApproval, std::nullopt, 0,
+        {"require approval",
+         OperatorMode::requireApproval,
+         std::nullopt,
+         0,
          {false, false, false, false, true, plain15, plain60}},
-        {"an hour, just started", OperatorMode::allow, 3600.0, 0,
+        {"an hour, just started",
+         OperatorMode::allow,
+         3600.0,
+         0,
          {false, false, false, true, false, plain15, "Allow for 60 min  (60:00 left)"}},
-        {"an hour, a second in", OperatorMode::allow, 3600.0, 1,
+        {"an hour, a second in",
+         OperatorMode::allow,
+         3600.0,
+         1,
          {false, false, false, true, false, plain15, "Allow for 60 min  (59:59 left)"}},
-        {"an hour, 900.5 s left", OperatorMode::allow, 3600.0, 2699.5,
+        {"an hour, 900.5 s left",
+         OperatorMode::allow,
+         3600.0,
+         2699.5,
          {false, false, true, false, false, "Allow for 15 min  (15:00 left)", plain60}},
-        {"15 minutes or less left", OperatorMode::allow, 1000.0, 100.0,
+        {"15 minutes or less left",
+         OperatorMode::allow,
+         1000.0,
+         100.0,
          {false, false, true, false, false, "Allow for 15 min  (15:00 left)", plain60}},
-        {"seconds are truncated", OperatorMode::allow, 1000.0, 990.7,
+        {"seconds are truncated",
+         OperatorMode::allow,
+         1000.0,
+         990.7,
          {false, false, true, false, false, "Allow for 15 min  (0:09 left)", plain60}},
-        {"past the end", OperatorMode::allow, 1000.0, 2000.0,
+        {"past the end",
+         OperatorMode::allow,
+         1000.0,
+         2000.0,
          {false, false, true, false, false, "Allow for 15 min  (0:00 left)", plain60}},
     };
     for (const auto& row : rows) {
@@ -46,13 +67,12 @@ TEST(IndicatorAnimator, HeartbeatPhases) {
     const struct {
         double time, opacity;
     } rows[] = {
-        {0.0, 1.0},          // starts from full
-        {0.09, 1.0},         // up to the peak
-        {0.27, 0.65 * 0.85}, // down below rest
-        {0.36, 0.92},        // the second, smaller beat
-        {0.81, 0.65},        // at rest until the next period
-        {1.5, 0.65},
-        {1.69, 1.0},         // the next beat
+        {0.0, 1.0},                        // starts from full
+        {0.09, 1.0},                       // up to the peak
+        {0.27, 0.65 * 0.85},               // down below rest
+        {0.36, 0.92},                      // the second, smaller beat
+        {0.81, 0.65},                      // at rest until the next period
+        {1.5, 0.65},         {1.69, 1.0},  // the next beat
         {1.87, 0.65 * 0.85},
     };
     for (const auto& row : rows) {

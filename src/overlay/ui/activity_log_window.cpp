@@ -80,7 +80,8 @@ void ActivityLogWindowController::build() {
     view->verticalHeader()->hide();
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     for (int column = 0; column < ActivityLogTable::columns; ++column) {
-        view->setColumnWidth(column, ActivityLogTable::columnWidth(static_cast<ActivityLogTable::Column>(column)));
+        view->setColumnWidth(column,
+                             ActivityLogTable::columnWidth(static_cast<ActivityLogTable::Column>(column)));
     }
     view->horizontalHeader()->setStretchLastSection(true);
 
@@ -90,7 +91,8 @@ void ActivityLogWindowController::build() {
     layout->addLayout(topBar);
     layout->addWidget(view);
 
-    connect(search, &QLineEdit::textChanged, this, [this](const QString& text) { model_.setFilter(text.toStdString()); });
+    connect(search, &QLineEdit::textChanged, this,
+            [this](const QString& text) { model_.setFilter(text.toStdString()); });
     connect(clear, &QPushButton::clicked, this, [this] { model_.clear(); });
 
     window_ = window;

@@ -226,7 +226,8 @@ void OverlayAppDelegate::handleEvent(const OverlayEvent& event) {
                 consentManager_.registerAgentState(e.clientId, e.state);
                 switch (e.state) {
                     case AgentState::idle:
-                        if (consentManager_.activeClientCount() == 0) schedule(&OverlayAppDelegate::transitionToIdle);
+                        if (consentManager_.activeClientCount() == 0)
+                            schedule(&OverlayAppDelegate::transitionToIdle);
                         break;
                     case AgentState::active:
                         schedule(&OverlayAppDelegate::transitionToActive);
@@ -239,7 +240,8 @@ void OverlayAppDelegate::handleEvent(const OverlayEvent& event) {
                         break;
                 }
             } else if constexpr (std::is_same_v<E, events::AuditLog>) {
-                activityLogModel_.append(ActivityLogEntry{e.ts, e.tool, e.argsHash, e.result, e.elapsedMs, e.reason});
+                activityLogModel_.append(
+                    ActivityLogEntry{e.ts, e.tool, e.argsHash, e.result, e.elapsedMs, e.reason});
             }
             // An ack changes nothing.
         },

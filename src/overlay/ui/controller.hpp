@@ -35,10 +35,12 @@ class OverlayAppDelegate : public QObject {
     static constexpr double idleWatchdogPeriod = 5;
 
     // Asks the operator about an action; `answered` runs once with the answer.
-    using ConsentAsker = std::function<void(const std::string& action, std::function<void(bool granted)> answered)>;
+    using ConsentAsker =
+        std::function<void(const std::string& action, std::function<void(bool granted)> answered)>;
 
     OverlayAppDelegate(CLIConfig config, ConsentManager& consentManager, QObject* parent = nullptr);
-    OverlayAppDelegate(CLIConfig config, ConsentManager& consentManager, Clock& clock, QObject* parent = nullptr);
+    OverlayAppDelegate(CLIConfig config, ConsentManager& consentManager, Clock& clock,
+                       QObject* parent = nullptr);
     ~OverlayAppDelegate() override;
 
     // Builds the parts in start-up order: view, window, activity-log window, indicator (with the menu

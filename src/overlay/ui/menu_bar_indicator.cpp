@@ -85,7 +85,8 @@ void MenuBarIndicator::redrawIcon() {
     const IndicatorLook look = indicatorLook(currentState_);
     const QColor color = look.tinted ? systemRed() : QGuiApplication::palette().color(QPalette::WindowText);
     statusItem_->setIcon(QIcon(drawIcon(look.symbol, color, double(alpha) / kAlphaSteps)));
-    statusItem_->setToolTip(QString::fromUtf8(look.description.data(), static_cast<qsizetype>(look.description.size())));
+    statusItem_->setToolTip(
+        QString::fromUtf8(look.description.data(), static_cast<qsizetype>(look.description.size())));
 }
 
 QAction* MenuBarIndicator::addModeItem(const char* title, Qt::Key key, const char* toolTip,
@@ -114,11 +115,11 @@ void MenuBarIndicator::buildMenu() {
                             [this] {
                                 if (onSetOperatorMode) onSetOperatorMode(OperatorMode::block);
                             });
-    allowItem = addModeItem("Allow Agents", Qt::Key_A,
-                            "Pass mutations through without consent. Use only when you trust the active agent fully.",
-                            [this] {
-                                if (onSetOperatorMode) onSetOperatorMode(OperatorMode::allow);
-                            });
+    allowItem = addModeItem(
+        "Allow Agents", Qt::Key_A,
+        "Pass mutations through without consent. Use only when you trust the active agent fully.", [this] {
+            if (onSetOperatorMode) onSetOperatorMode(OperatorMode::allow);
+        });
     allow15Item = addModeItem(kAllow15Title, Qt::Key_1,
                               "Allow agent mutations for 15 minutes, then auto-revert to Require Approval. "
                               "Activity Log still records everything.",
@@ -131,10 +132,11 @@ void MenuBarIndicator::buildMenu() {
                               [this] {
                                   if (onSetAllowWithExpiry) onSetAllowWithExpiry(3600);
                               });
-    requireApprovalItem = addModeItem("Require Approval", Qt::Key_R,
-                                      "Default safe mode: every destructive action shows the consent UI.", [this] {
-                                          if (onSetOperatorMode) onSetOperatorMode(OperatorMode::requireApproval);
-                                      });
+    requireApprovalItem =
+        addModeItem("Require Approval", Qt::Key_R,
+                    "Default safe mode: every destructive action shows the consent UI.", [this] {
+                        if (onSetOperatorMode) onSetOperatorMode(OperatorMode::requireApproval);
+                    });
     menu_->addSeparator();
     openLogItem = menu_->addAction(QStringLiteral("Open Activity Log"));
     connect(openLogItem, &QAction::triggered, this, [this] {

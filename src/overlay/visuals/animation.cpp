@@ -64,7 +64,8 @@ double Animation::activeEnd() const {
 
 bool Animation::affects(std::string_view key) const {
     if (kind != Kind::group) return keyPath == key;
-    return std::any_of(animations.begin(), animations.end(), [key](const Animation& a) { return a.affects(key); });
+    return std::any_of(animations.begin(), animations.end(),
+                       [key](const Animation& a) { return a.affects(key); });
 }
 
 std::optional<double> Animation::localTime(double time) const {

@@ -11,7 +11,8 @@ Clock::TimerId ManualClock::after(double seconds, Task task) {
 }
 
 std::map<ManualClock::Key, Clock::Task>::iterator ManualClock::findTimer(TimerId id) {
-    return std::find_if(pending_.begin(), pending_.end(), [id](const auto& entry) { return entry.first.second == id; });
+    return std::find_if(pending_.begin(), pending_.end(),
+                        [id](const auto& entry) { return entry.first.second == id; });
 }
 
 void ManualClock::cancel(TimerId id) {

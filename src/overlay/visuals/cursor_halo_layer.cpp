@@ -26,7 +26,8 @@ CursorHaloLayer::CursorHaloLayer(EffectContext& context, const EffectStyle& styl
     halo->shape->shadow = Shadow{style.accent, 8, 0.6, QPointF(0, 0)};
     addSublayer(halo);
 
-    auto core = disc(bounds, QRectF(haloRadius - coreRadius, haloRadius - coreRadius, 2 * coreRadius, 2 * coreRadius));
+    auto core = disc(
+        bounds, QRectF(haloRadius - coreRadius, haloRadius - coreRadius, 2 * coreRadius, 2 * coreRadius));
     core->shape->fill = QColor(Qt::white);
     core->shape->stroke = style.accent;
     core->shape->lineWidth = 1;
@@ -49,7 +50,8 @@ void CursorHaloLayer::moveTo(QPointF point) {
             opacity = 1;
         }
         if (placed_) {
-            Animation glide = Animation::basic(kPosition, presentedPosition(t), point, 0.12, TimingFunction::easeOut());
+            Animation glide =
+                Animation::basic(kPosition, presentedPosition(t), point, 0.12, TimingFunction::easeOut());
             glide.beginTime = t;
             addAnimation(std::string(kPosition), std::move(glide));
         }

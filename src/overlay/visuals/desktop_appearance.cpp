@@ -17,7 +17,11 @@ EffectStyle desktopEffectStyle() {
     QFont chordFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     chordFont.setPixelSize(14);
     chordFont.setWeight(QFont::Medium);
-    return EffectStyle{palette.color(QPalette::Highlight), systemRed(), palette.color(QPalette::Shadow), chordFont};
+    // The shadow role is meant to be very dark (black by default), but Fusion's is mid grey, under which
+    // the pill's white text would not read.
+    QColor shadow = palette.color(QPalette::Shadow);
+    if (shadow.lightness() > 64) shadow = Qt::black;
+    return EffectStyle{palette.color(QPalette::Highlight), systemRed(), shadow, chordFont};
 }
 
 bool animationsDisabledIn(const QString& settingsFile) {

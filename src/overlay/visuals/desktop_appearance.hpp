@@ -8,7 +8,8 @@
 
 namespace pavo::overlay {
 
-// The accent is the palette's highlight (Qt 6.4 has no accent role), the shadow the palette's shadow;
+// The accent is the palette's highlight (Qt 6.4 has no accent role), the shadow the palette's shadow
+// (black when the style's is not dark);
 // the red is a fixed system red; the pill's font the monospaced system font, 14 pixels, medium weight.
 EffectStyle desktopEffectStyle();
 QColor systemRed();

@@ -19,7 +19,8 @@ void DestructiveBorderLayer::setupBorders() {
     const double w = bounds.width();
     const double h = bounds.height();
     const double t = edgeThickness;
-    for (const QRectF& edge : {QRectF(0, h - t, w, t), QRectF(0, 0, w, t), QRectF(0, 0, t, h), QRectF(w - t, 0, t, h)}) {
+    for (const QRectF& edge :
+         {QRectF(0, h - t, w, t), QRectF(0, 0, w, t), QRectF(0, 0, t, h), QRectF(w - t, 0, t, h)}) {
         auto layer = std::make_shared<Layer>();
         layer->setFrame(edge);
         layer->bounds.moveTo(0, 0);

@@ -8,7 +8,8 @@ namespace palettes {
 
 namespace {
 QColor rgba(double r, double g, double b, double a) {
-    return QColor::fromRgbF(static_cast<float>(r), static_cast<float>(g), static_cast<float>(b), static_cast<float>(a));
+    return QColor::fromRgbF(static_cast<float>(r), static_cast<float>(g), static_cast<float>(b),
+                            static_cast<float>(a));
 }
 }  // namespace
 
@@ -110,7 +111,8 @@ void GlassRelayLayer::startLivePerimeter(const Palette& palette, double cycleDur
         keyframes.push_back(keyframes.front());  // the cycle closes
         std::vector<TimingFunction> easing(std::max<std::size_t>(keyframes.size(), 2) - 1,
                                            TimingFunction::easeInEaseOut());
-        Animation iridescence = Animation::keyframes(kColors, std::move(keyframes), cycleDuration, {}, std::move(easing));
+        Animation iridescence =
+            Animation::keyframes(kColors, std::move(keyframes), cycleDuration, {}, std::move(easing));
         iridescence.repeatsForever = true;
         // Each band starts i steps along the palette, back-dated by i/n of a period: the colours travel.
         iridescence.beginTime = t - (cycleDuration / n) * i;

@@ -39,8 +39,8 @@ class GlassRelayLayer : public EffectLayer {
 
   private:
     void setBandsToStaticPalette(const Palette& palette);
-    void startLivePerimeter(const Palette& palette, double cycleDuration, double breathDuration, float breathLow,
-                            float breathHigh);
+    void startLivePerimeter(const Palette& palette, double cycleDuration, double breathDuration,
+                            float breathLow, float breathHigh);
     void startCoolPerimeter();
     void stopBandAnimations();
     void fadeParent(double target, double duration);

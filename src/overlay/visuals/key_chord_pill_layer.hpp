@@ -19,7 +19,8 @@ class KeyChordPillLayer : public EffectLayer {
     static constexpr double pillHeight = 32;
     static constexpr double pillPadding = 16;
 
-    KeyChordPillLayer(EffectContext& context, const EffectStyle& style, QString chord, const TextMeasure& measure);
+    KeyChordPillLayer(EffectContext& context, const EffectStyle& style, QString chord,
+                      const TextMeasure& measure);
     void animate();
 
     const QString chord;

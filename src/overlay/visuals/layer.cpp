@@ -16,7 +16,8 @@ QRectF Layer::frame() const {
 
 void Layer::setFrame(const QRectF& frame) {
     bounds.setSize(frame.size());
-    position = QPointF(frame.x() + anchorPoint.x() * frame.width(), frame.y() + anchorPoint.y() * frame.height());
+    position =
+        QPointF(frame.x() + anchorPoint.x() * frame.width(), frame.y() + anchorPoint.y() * frame.height());
 }
 
 void Layer::addSublayer(std::shared_ptr<Layer> layer) {
@@ -37,7 +38,8 @@ void Layer::removeFromSuperlayer() {
     // The parent's reference may be the last one: keep this layer alive until the erase is done.
     std::shared_ptr<Layer> self;
     auto& siblings = parent->sublayers_;
-    auto found = std::find_if(siblings.begin(), siblings.end(), [this](const auto& l) { return l.get() == this; });
+    auto found =
+        std::find_if(siblings.begin(), siblings.end(), [this](const auto& l) { return l.get() == this; });
     if (found == siblings.end()) return;
     self = std::move(*found);
     siblings.erase(found);
@@ -104,7 +106,8 @@ QRectF Layer::presentedFrame(double time) const {
     const double s = presentedScale(time);
     const QSizeF size = bounds.size() * s;
     const QPointF at = presentedPosition(time);
-    return QRectF(QPointF(at.x() - anchorPoint.x() * size.width(), at.y() - anchorPoint.y() * size.height()), size);
+    return QRectF(QPointF(at.x() - anchorPoint.x() * size.width(), at.y() - anchorPoint.y() * size.height()),
+                  size);
 }
 
 void Layer::pruneFinished(double time) {
@@ -112,7 +115,8 @@ void Layer::pruneFinished(double time) {
         return entry.second.removedOnCompletion && entry.second.finishedAt(time);
     });
     // A sublayer may remove itself while its tree is walked; walk a copy.
-    for (const auto& sublayer : std::vector<std::shared_ptr<Layer>>(sublayers_)) sublayer->pruneFinished(time);
+    for (const auto& sublayer : std::vector<std::shared_ptr<Layer>>(sublayers_))
+        sublayer->pruneFinished(time);
 }
 
 Activity Layer::activity(double time) const {

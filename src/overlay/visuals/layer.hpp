@@ -55,8 +55,8 @@ struct GradientContent {
 
 // Whether anything would change on screen over time.
 struct Activity {
-    bool running = false;              // an animation is in effect now and still changing
-    std::optional<double> nextStart;   // the earliest later begin time of one that has not started
+    bool running = false;             // an animation is in effect now and still changing
+    std::optional<double> nextStart;  // the earliest later begin time of one that has not started
 };
 
 class Layer : public std::enable_shared_from_this<Layer> {

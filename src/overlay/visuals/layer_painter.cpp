@@ -34,7 +34,8 @@ void paintShadow(QPainter& painter, const QPainterPath& path, const Shadow& shad
         QColor color = shadow.color;
         color.setAlphaF(static_cast<float>(shadow.color.alphaF() * shadow.opacity / (kRings + 1)));
         painter.setOpacity(opacity);
-        painter.setPen(QPen(color, 2 * shadow.radius * ring / kRings, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setPen(
+            QPen(color, 2 * shadow.radius * ring / kRings, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         painter.drawPath(path);
     }
     painter.restore();
@@ -45,11 +46,14 @@ void paintGradient(QPainter& painter, const Layer& layer, double time) {
     const GradientContent& g = *layer.gradient;
     const ColorList colors = layer.presentedColors(time);
     if (colors.empty()) return;
-    auto at = [&b](QPointF unit) { return QPointF(b.x() + unit.x() * b.width(), b.y() + unit.y() * b.height()); };
+    auto at = [&b](QPointF unit) {
+        return QPointF(b.x() + unit.x() * b.width(), b.y() + unit.y() * b.height());
+    };
     QLinearGradient fill(at(g.startPoint), at(g.endPoint));
     for (std::size_t i = 0; i < colors.size(); ++i) {
-        const double stop = i < g.locations.size() ? g.locations[i]
-                                                   : (colors.size() > 1 ? double(i) / double(colors.size() - 1) : 0.0);
+        const double stop = i < g.locations.size()
+                                ? g.locations[i]
+                                : (colors.size() > 1 ? double(i) / double(colors.size() - 1) : 0.0);
         fill.setColorAt(stop, colors[i]);
     }
     painter.fillRect(b, fill);
@@ -85,7 +89,8 @@ void paintLayer(QPainter& painter, const Layer& layer, double time, double inher
     const QRectF b = layer.bounds;
     painter.translate(at);
     if (scale != 1) painter.scale(scale, scale);
-    painter.translate(-layer.anchorPoint.x() * b.width() - b.x(), -layer.anchorPoint.y() * b.height() - b.y());
+    painter.translate(-layer.anchorPoint.x() * b.width() - b.x(),
+                      -layer.anchorPoint.y() * b.height() - b.y());
 
     if (layer.masksToBounds) painter.setClipPath(roundedRect(b, layer.cornerRadius), Qt::IntersectClip);
     if (layer.backgroundColor.alpha() > 0) {

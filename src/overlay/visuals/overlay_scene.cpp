@@ -90,14 +90,16 @@ void OverlayScene::showKeyChordPill(const QString& chord) {
 }
 
 void OverlayScene::showElementBBox(const QRectF& screenRect) {
-    auto& box = adopt(currentBBox_, std::make_shared<ElementBBoxLayer>(context_, style_, mapRect(screenRect)));
+    auto& box =
+        adopt(currentBBox_, std::make_shared<ElementBBoxLayer>(context_, style_, mapRect(screenRect)));
     box.animate();
     changed();
 }
 
 void OverlayScene::showDestructiveBorder() {
     const QRectF bounds(QPointF(0, 0), size());
-    auto& border = adopt(destructiveBorder_, std::make_shared<DestructiveBorderLayer>(context_, style_, bounds));
+    auto& border =
+        adopt(destructiveBorder_, std::make_shared<DestructiveBorderLayer>(context_, style_, bounds));
     border.animate();
     changed();
 }

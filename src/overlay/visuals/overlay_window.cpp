@@ -25,7 +25,8 @@ OverlayWindow::OverlayWindow(QScreen& screen, QWidget* contentView)
     }
     setScreen(&screen);
     setGeometry(screen.geometry());
-    connect(&screen, &QScreen::geometryChanged, this, [this](const QRect& geometry) { setGeometry(geometry); });
+    connect(&screen, &QScreen::geometryChanged, this,
+            [this](const QRect& geometry) { setGeometry(geometry); });
     show();
 }
 
