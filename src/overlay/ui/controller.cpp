@@ -192,6 +192,10 @@ void OverlayAppDelegate::armIdleWatchdog() {
 void OverlayAppDelegate::handleEvent(const OverlayEvent& event) {
     auto at = [](const Point& p) { return QPointF(p.x, p.y); };
     auto box = [](const Rect& r) { return QRectF(r.x, r.y, r.width, r.height); };
+    // No window manager keeps the overlay (which bypasses it) above windows mapped after it. (Headless
+    // platforms have no stacking and complain about every raise.)
+    static const bool stacked = QGuiApplication::platformName() != QLatin1String("offscreen");
+    if (overlayWindow_ && stacked) overlayWindow_->raise();
     std::visit(
         [&](const auto& e) {
             using E = std::decay_t<decltype(e)>;

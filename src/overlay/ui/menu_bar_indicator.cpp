@@ -21,7 +21,7 @@ namespace pavo::overlay {
 namespace {
 
 constexpr int kIconSize = 64;
-constexpr int kAlphaSteps = 64;  // the icon changes only when its opacity moves by a visible step
+constexpr int kAlphaSteps = 20;  // the icon changes only when its opacity moves by a visible step
 
 QPixmap drawIcon(IndicatorSymbol symbol, const QColor& color, double opacity) {
     QPixmap pixmap(kIconSize, kIconSize);
@@ -50,7 +50,7 @@ QPixmap drawIcon(IndicatorSymbol symbol, const QColor& color, double opacity) {
 MenuBarIndicator::MenuBarIndicator(Clock& clock, QObject* parent)
     : QObject(parent), clock_(clock), animator_(clock) {
     statusItem_ = new QSystemTrayIcon(this);
-    frameTimer_.setInterval(33);
+    frameTimer_.setInterval(50);
     connect(&frameTimer_, &QTimer::timeout, this, [this] { redrawIcon(); });
     animator_.onTween = [this] {
         redrawIcon();

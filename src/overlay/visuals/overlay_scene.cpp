@@ -14,8 +14,7 @@ constexpr double kPaintMargin = 12;
 }  // namespace
 
 OverlayScene::OverlayScene(Clock& clock, EffectStyle style, bool reducedMotion, TextMeasure measure)
-    : clock_(clock),
-      style_(std::move(style)),
+    : style_(std::move(style)),
       reducedMotion_(reducedMotion),
       measure_(std::move(measure)),
       context_{clock, [this] { changed(); }},

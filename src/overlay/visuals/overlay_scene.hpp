@@ -69,7 +69,6 @@ class OverlayScene {
     L& adopt(std::shared_ptr<L>& slot, std::shared_ptr<L> layer);
     void changed() const;
 
-    Clock& clock_;
     const EffectStyle style_;
     const bool reducedMotion_;
     TextMeasure measure_;
