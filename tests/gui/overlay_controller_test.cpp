@@ -15,6 +15,8 @@
 #include <QTableView>
 #include <QWindow>
 
+#include <cstdlib>
+
 #include "overlay/ui/activity_log_window.hpp"
 #include "overlay/ui/controller.hpp"
 #include "overlay/ui/menu_bar_indicator.hpp"
@@ -32,6 +34,8 @@ enum class Effect { none, halo, ripple, pill, box, border };
 class Controller : public ::testing::Test {
   protected:
     void start(ConsentMode mode = ConsentMode::off, bool menuBar = true) {
+        // The desktop's animation setting comes from the (temporary) home, not from the caller's config.
+        ::unsetenv("XDG_CONFIG_HOME");
         consent = std::make_unique<ConsentManager>(mode);
         CLIConfig config;
         config.port = 0;
