@@ -90,8 +90,17 @@ json instantiate(const json& templ, std::int64_t n) {
     return templ;
 }
 
+// What one scene may hold: repeats inside repeats multiply, and a file must not be able to exhaust memory
+// or the stack of whoever reads it.
+struct Budget {
+    std::int64_t elements = 2'000'000;
+    int depth = 256;
+};
+
 SimulatedElement parseElement(const json& object, std::int32_t pid, const std::string& scenePath,
-                              const std::string& where) {
+                              const std::string& where, Budget& budget) {
+    if (--budget.elements < 0) fail(where, "the scene holds more than 2000000 elements");
+    if (budget.depth <= 0) fail(where, "elements nest more than 256 deep");
     requireKnownKeys(object, where,
                      {"role", "title", "value", "identifier", "enabled", "focused", "position", "size",
                       "children", "childrenUnreadable", "actions", "settable", "repeat"});
@@ -144,7 +153,9 @@ SimulatedElement parseElement(const json& object, std::int32_t pid, const std::s
             json instance = copies == 1 && !child.contains("repeat") ? child : instantiate(child, n);
             if (instance.is_object()) instance.erase("repeat");
             const std::string childPath = scenePath + "/" + std::to_string(element.children.size());
-            element.children.push_back(parseElement(instance, pid, childPath, childWhere));
+            --budget.depth;
+            element.children.push_back(parseElement(instance, pid, childPath, childWhere, budget));
+            ++budget.depth;
         }
     }
     return element;
@@ -162,6 +173,7 @@ Scene parseScene(const json& document) {
     auto apps = document.find("applications");
     if (apps == document.end()) return scene;
     if (!apps->is_array()) fail("scene.applications", "expected an array");
+    Budget budget;
     for (std::size_t i = 0; i < apps->size(); ++i) {
         const json& app = (*apps)[i];
         const std::string where = "applications[" + std::to_string(i) + "]";
@@ -173,7 +185,7 @@ Scene parseScene(const json& document) {
         application.bundleId = optionalString(app, "bundleId", where).value_or("");
         application.running = optionalBool(app, "running", where).value_or(true);
         if (auto tree = app.find("tree"); tree != app.end()) {
-            application.root = parseElement(*tree, application.pid, "0", where + ".tree");
+            application.root = parseElement(*tree, application.pid, "0", where + ".tree", budget);
         } else {
             application.root.pid = application.pid;
             application.root.scenePath = "0";

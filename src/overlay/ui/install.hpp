@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "overlay/command_line.hpp"
+#include "overlay/service/command_line.hpp"
 #include "platform/service_installer.hpp"
 
 namespace pavo::overlay {

@@ -1,4 +1,4 @@
-#include "overlay/consent_manager.hpp"
+#include "overlay/service/consent_manager.hpp"
 
 #include <utility>
 

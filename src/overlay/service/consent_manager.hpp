@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "overlay/event_decoder.hpp"
+#include "overlay/service/event_decoder.hpp"
 
 namespace pavo::overlay {
 

@@ -1,4 +1,4 @@
-#include "overlay/event_server.hpp"
+#include "overlay/service/event_server.hpp"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>

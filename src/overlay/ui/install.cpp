@@ -1,4 +1,4 @@
-#include "overlay/install.hpp"
+#include "overlay/ui/install.hpp"
 
 #include <cctype>
 #include <exception>

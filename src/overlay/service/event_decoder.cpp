@@ -1,4 +1,4 @@
-#include "overlay/event_decoder.hpp"
+#include "overlay/service/event_decoder.hpp"
 
 #include <nlohmann/json.hpp>
 

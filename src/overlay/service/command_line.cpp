@@ -1,4 +1,4 @@
-#include "overlay/command_line.hpp"
+#include "overlay/service/command_line.hpp"
 
 #include "common/text.hpp"
 

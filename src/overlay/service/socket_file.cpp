@@ -1,4 +1,4 @@
-#include "overlay/socket_file.hpp"
+#include "overlay/service/socket_file.hpp"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "overlay/consent_dialog.hpp"
+#include "overlay/ui/consent_dialog.hpp"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "overlay/consent_manager.hpp"
+#include "overlay/service/consent_manager.hpp"
 
 namespace pavo::overlay {
 

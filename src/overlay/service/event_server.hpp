@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "http/message.hpp"
-#include "overlay/consent_manager.hpp"
-#include "overlay/event_decoder.hpp"
+#include "overlay/service/consent_manager.hpp"
+#include "overlay/service/event_decoder.hpp"
 
 namespace pavo::overlay {
 
