@@ -115,7 +115,17 @@ TEST_F(LinuxPort, ASynthesizedClickAtAFramesCentreLandsOnThatElement) {
 
 TEST_F(LinuxPort, AWidgetFactorySnapshotHasHundredsOfElementsWithMappedRolesAndOnScreenFrames) {
     auto factory = startApplication("gtk3-widget-factory", {});
-    const agent::AXElementInfo root = agent::buildTree(ax, ax.applicationElement(factory->pid()), "0");
+    agent::AXElementInfo root;
+    std::function<int(const agent::AXElementInfo&)> count = [&](const agent::AXElementInfo& e) {
+        int n = 1;
+        for (const auto& child : e.children.value_or(std::vector<agent::AXElementInfo>{})) n += count(child);
+        return n;
+    };
+    // The factory fills its window after first showing it.
+    eventually([&] {
+        root = agent::buildTree(ax, ax.applicationElement(factory->pid()), "0");
+        return count(root) > 200;
+    });
     std::map<std::string, int> roles;
     int total = 0, framed = 0;
     std::function<void(const agent::AXElementInfo&)> visit = [&](const agent::AXElementInfo& e) {
