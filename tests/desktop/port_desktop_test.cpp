@@ -113,6 +113,28 @@ TEST_F(LinuxPort, ASynthesizedClickAtAFramesCentreLandsOnThatElement) {
         << " app " << factory->pid() << " value " << ax.stringAttribute(*field, "AXValue").value_or("-");
 }
 
+TEST_F(LinuxPort, APostedMouseEventHasReachedTheServerWhenThePostReturns) {
+    // Nothing else is posted afterwards that could push it out of the client's buffer.
+    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{123, 321}, {640, 480}}) {
+        ASSERT_TRUE(
+            desktop.input().postMouseEvent(MouseEvent{MouseEventType::mouseMoved, double(x), double(y), 0}));
+        const auto where = runToCompletion("/usr/bin/xdotool", {"getmouselocation"}, desktopEnvironment());
+        EXPECT_EQ(where.output.rfind("x:" + std::to_string(x) + " y:" + std::to_string(y) + " ", 0), 0u)
+            << where.output;
+    }
+}
+
+TEST_F(LinuxPort, AnOutsideChangeShowsOnceTheReadsOfASecondAgoAreForgotten) {
+    auto zenity = startApplication("zenity", {"--entry", "--entry-text=before"});
+    const AXElement entry = elementOf(*zenity, "AXTextField");
+    EXPECT_EQ(ax.stringAttribute(entry, "AXValue"), "before");
+    // Another program changes the text; this process posts nothing that would forget its reads.
+    ASSERT_TRUE(eventually([&] { return ax.booleanAttribute(entry, "AXFocused") == true; }));
+    runToCompletion("/usr/bin/xdotool", {"key", "--clearmodifiers", "End", "x"}, desktopEnvironment());
+    EXPECT_TRUE(eventually([&] { return ax.stringAttribute(entry, "AXValue") == "beforex"; }))
+        << ax.stringAttribute(entry, "AXValue").value_or("<none>");
+}
+
 TEST_F(LinuxPort, AWidgetFactorySnapshotHasHundredsOfElementsWithMappedRolesAndOnScreenFrames) {
     auto factory = startApplication("gtk3-widget-factory", {});
     agent::AXElementInfo root;
