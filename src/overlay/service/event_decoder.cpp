@@ -5,7 +5,10 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <type_traits>
 #include <utility>
+
+#include "common/json_fields.hpp"
 
 namespace pavo::overlay {
 
@@ -60,33 +63,35 @@ const json* member(const json& object, const char* key) {
     return &*it;
 }
 
+// Absent and null leave `out` empty; a value of another type makes the whole event malformed.
+template <typename T>
+void read(const json& object, const char* key, std::optional<T>& out, const char* expected) {
+    T value{};
+    switch (common::readField(object, key, value)) {
+        case common::FieldRead::absent:
+            return;
+        case common::FieldRead::present:
+            out = std::move(value);
+            return;
+        case common::FieldRead::wrongType:
+            break;
+    }
+    if (std::is_same_v<T, std::int64_t> && object.at(key).is_number_unsigned()) {
+        malformed(std::string("\"") + key + "\" does not fit a 64-bit integer");
+    }
+    malformed(std::string("\"") + key + "\" is not " + expected);
+}
+
 void readNumber(const json& object, const char* key, std::optional<double>& out) {
-    const json* value = member(object, key);
-    if (!value) return;
-    if (!value->is_number()) malformed(std::string("\"") + key + "\" is not a number");
-    out = value->get<double>();
+    read(object, key, out, "a number");
 }
 
 void readInteger(const json& object, const char* key, std::optional<std::int64_t>& out) {
-    const json* value = member(object, key);
-    if (!value) return;
-    if (value->is_number_unsigned()) {
-        const auto u = value->get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            malformed(std::string("\"") + key + "\" does not fit a 64-bit integer");
-        }
-        out = static_cast<std::int64_t>(u);
-        return;
-    }
-    if (!value->is_number_integer()) malformed(std::string("\"") + key + "\" is not an integer");
-    out = value->get<std::int64_t>();
+    read(object, key, out, "an integer");
 }
 
 void readString(const json& object, const char* key, std::optional<std::string>& out) {
-    const json* value = member(object, key);
-    if (!value) return;
-    if (!value->is_string()) malformed(std::string("\"") + key + "\" is not a string");
-    out = value->get<std::string>();
+    read(object, key, out, "a string");
 }
 
 void readRect(const json& object, const char* key, std::optional<RectMembers>& out) {
