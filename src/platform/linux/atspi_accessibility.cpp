@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/linux/atspi_bulk.hpp"
+#include "platform/linux/atspi_registry.hpp"
 #include "platform/linux/role_names.hpp"
 #include "platform/linux/tree_shape.hpp"
 
@@ -31,20 +32,15 @@ constexpr auto kBulkReadLifetime = std::chrono::seconds(1);
 // polling one handle still sees changes, and any action or posted input forgets it at once.
 constexpr auto kNodeMemoLifetime = std::chrono::seconds(1);
 
-std::string takeString(gchar* text) {
-    if (!text) return {};
-    std::string out(text);
-    g_free(text);
-    return out;
-}
-
 bool succeeded(GError*& error) {
     if (!error) return true;
     g_clear_error(&error);
     return false;
 }
 
-std::uint64_t stateBit(AtspiStateType state) { return std::uint64_t{1} << static_cast<unsigned>(state); }
+std::uint64_t stateBit(AtspiStateType state) {
+    return std::uint64_t{1} << static_cast<unsigned>(state);
+}
 
 struct Frame {
     AXPoint position;
@@ -59,7 +55,7 @@ std::optional<Frame> onScreenFrame(const ScreenRect& rect) {
 
 // An owned reference to a libatspi object; released on the desktop thread like every other.
 class ObjectRef {
-public:
+  public:
     explicit ObjectRef(AtspiAccessible* object) : object_(object) {}
     ObjectRef(ObjectRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
     ObjectRef& operator=(ObjectRef&&) = delete;
@@ -68,7 +64,7 @@ public:
     }
     AtspiAccessible* get() const { return object_; }
 
-private:
+  private:
     AtspiAccessible* object_;
 };
 
@@ -100,17 +96,19 @@ struct Basics {
     std::string roleName;
     std::string name;
     std::uint64_t states = 0;
-    std::int32_t childCount = -1;  // known only from the item list
+    std::int32_t childCount = -1;    // known only from the item list
     std::optional<bool> collection;  // likewise
     std::optional<bool> action;
 };
 
-const char* pathOf(AtspiAccessible* object) { return object->parent.path ? object->parent.path : ""; }
+const char* pathOf(AtspiAccessible* object) {
+    return object->parent.path ? object->parent.path : "";
+}
 
 }  // namespace
 
 class AtspiAccessibility::State {
-public:
+  public:
     explicit State(std::weak_ptr<DesktopThread> thread) : thread_(std::move(thread)) {}
 
     // An element handle. Memoised reads are dropped whenever anything was done to any application.
@@ -124,11 +122,8 @@ public:
         std::optional<std::string> identifier;  // "" when the application sets none
     };
 
-    bool initialised = false;
-    AtspiAccessible* desktop = nullptr;
     AtspiMatchRule* everything = nullptr;
     std::atomic<std::uint64_t> generation{1};
-    std::map<std::string, std::int32_t> pidsByBusName;
     std::map<std::string, std::shared_ptr<Application>> applicationsByBusName;
 
     std::shared_ptr<Application> application(std::int32_t pid, const std::string& busName) {
@@ -150,7 +145,8 @@ public:
     }
 
     AXElement wrap(AtspiAccessible* object, std::shared_ptr<Application> application) {
-        auto* node = new Node{object, std::move(application), 0, {}, std::nullopt, std::nullopt, std::nullopt};
+        auto* node =
+            new Node{object, std::move(application), 0, {}, std::nullopt, std::nullopt, std::nullopt};
         // The last holder may be any thread; the release itself must happen on the desktop thread.
         std::weak_ptr<DesktopThread> thread = thread_;
         return AXElement(std::shared_ptr<void>(node, [thread](void* raw) {
@@ -181,27 +177,6 @@ public:
         n.identifier.reset();
     }
 
-    std::int32_t pidOf(AtspiAccessible* object) {
-        AtspiApplication* app = object->parent.app;
-        const std::string busName = app && app->bus_name ? app->bus_name : "";
-        if (!busName.empty()) {
-            if (auto it = pidsByBusName.find(busName); it != pidsByBusName.end()) return it->second;
-        }
-        GError* error = nullptr;
-        const guint pid = atspi_accessible_get_process_id(object, &error);
-        if (!succeeded(error)) return 0;
-        const auto value = static_cast<std::int32_t>(pid);
-        // Bus names are never reused while the bus lives, so the answer stays true.
-        if (!busName.empty()) pidsByBusName[busName] = value;
-        return value;
-    }
-
-    std::optional<std::vector<std::string>> registeredBusNames() {
-        AtspiApplication* registry = desktop ? desktop->parent.app : nullptr;
-        if (!registry || !registry->bus || !registry->bus_name || !desktop->parent.path) return std::nullopt;
-        return linux_desktop::registeredBusNames(registry->bus, registry->bus_name, desktop->parent.path);
-    }
-
     // The application's bulk reads as they stand now: fetched again once stale.
     Application& current(Node& n) {
         Application& application = *n.application;
@@ -217,7 +192,8 @@ public:
         AtspiApplication* app = n.object->parent.app;
         if (application.unresponsive || !app || !app->bus || !app->bus_name) return application;
         BulkFailure failure = BulkFailure::none;
-        if (auto items = fetchBulkItems(app->bus, app->bus_name, failure)) application.items = std::move(*items);
+        if (auto items = fetchBulkItems(app->bus, app->bus_name, failure))
+            application.items = std::move(*items);
         if (failure == BulkFailure::unanswered) application.unresponsive = true;
         return application;
     }
@@ -255,12 +231,14 @@ public:
             succeeded(error);
             if (AtspiStateSet* set = atspi_accessible_get_state_set(n.object)) {
                 if (GArray* states = atspi_state_set_get_states(set)) {
-                    for (guint i = 0; i < states->len; ++i) b.states |= stateBit(g_array_index(states, AtspiStateType, i));
+                    for (guint i = 0; i < states->len; ++i)
+                        b.states |= stateBit(g_array_index(states, AtspiStateType, i));
                     g_array_free(states, TRUE);
                 }
                 g_object_unref(set);
             }
-            if (b.roleName.empty() && n.application && std::chrono::steady_clock::now() - start >= kUnanswered) {
+            if (b.roleName.empty() && n.application &&
+                std::chrono::steady_clock::now() - start >= kUnanswered) {
                 n.application->unresponsive = true;
             }
         }
@@ -286,20 +264,22 @@ public:
         application.treeTried = true;
         const BulkItem* rootItem = listedItem(root);
         AtspiApplication* app = root.object->parent.app;
-        if (!rootItem || rootItem->role != ATSPI_ROLE_APPLICATION || !rootItem->collection || !app || !app->bus ||
-            !app->bus_name) {
+        if (!rootItem || rootItem->role != ATSPI_ROLE_APPLICATION || !rootItem->collection || !app ||
+            !app->bus || !app->bus_name) {
             return;
         }
         GError* error = nullptr;
-        GArray* matches = atspi_collection_get_matches(ATSPI_COLLECTION(root.object), everything,
-                                                       ATSPI_Collection_SORT_ORDER_CANONICAL, 0, TRUE, &error);
+        GArray* matches =
+            atspi_collection_get_matches(ATSPI_COLLECTION(root.object), everything,
+                                         ATSPI_Collection_SORT_ORDER_CANONICAL, 0, TRUE, &error);
         if (!succeeded(error) || !matches) {
             if (matches) g_array_free(matches, TRUE);
             return;
         }
         std::vector<ObjectRef> descendants;
         descendants.reserve(matches->len);
-        for (guint i = 0; i < matches->len; ++i) descendants.emplace_back(g_array_index(matches, AtspiAccessible*, i));
+        for (guint i = 0; i < matches->len; ++i)
+            descendants.emplace_back(g_array_index(matches, AtspiAccessible*, i));
         g_array_free(matches, TRUE);
 
         // Every id, on-screen extent and text, and whatever the item list lacks, in one batch.
@@ -322,8 +302,10 @@ public:
             } else {
                 childCounts[path] = item->second.childCount;
             }
-            if (wantsExtents(item->second.role, item->second.states)) reads.push_back({path, BulkRead::extents});
-            if (isTextRole(takeString(atspi_role_get_name(item->second.role)))) reads.push_back({path, BulkRead::text});
+            if (wantsExtents(item->second.role, item->second.states))
+                reads.push_back({path, BulkRead::extents});
+            if (isTextRole(takeString(atspi_role_get_name(item->second.role))))
+                reads.push_back({path, BulkRead::text});
         };
         plan(pathOf(root.object));
         for (const auto& d : descendants) plan(pathOf(d.get()));
@@ -379,8 +361,10 @@ public:
                 }
             }
             GError* error = nullptr;
-            AtspiRect* rect = atspi_component_get_extents(ATSPI_COMPONENT(n.object), ATSPI_COORD_TYPE_SCREEN, &error);
-            if (succeeded(error) && rect) result = onScreenFrame({rect->x, rect->y, rect->width, rect->height});
+            AtspiRect* rect =
+                atspi_component_get_extents(ATSPI_COMPONENT(n.object), ATSPI_COORD_TYPE_SCREEN, &error);
+            if (succeeded(error) && rect)
+                result = onScreenFrame({rect->x, rect->y, rect->width, rect->height});
             if (rect) g_free(rect);
         }
         n.frame = result;
@@ -425,7 +409,8 @@ public:
             if (n.application && n.application->unresponsive) return std::nullopt;
             if (n.application) {
                 if (const auto& tree = current(n).tree) {
-                    if (auto known = tree->identifiers.find(pathOf(n.object)); known != tree->identifiers.end()) {
+                    if (auto known = tree->identifiers.find(pathOf(n.object));
+                        known != tree->identifiers.end()) {
                         n.identifier = known->second;
                         return n.identifier;
                     }
@@ -448,15 +433,18 @@ public:
         // interface would cost two more round trips (state and interfaces) per parent.
         AtspiCollection* collection = nullptr;
         if (hasCollection.value_or(true)) {
-            collection = hasCollection ? ATSPI_COLLECTION(g_object_ref(object)) : atspi_accessible_get_collection_iface(object);
+            collection = hasCollection ? ATSPI_COLLECTION(g_object_ref(object))
+                                       : atspi_accessible_get_collection_iface(object);
         }
         if (collection) {
-            GArray* matches = atspi_collection_get_matches(collection, everything, ATSPI_Collection_SORT_ORDER_CANONICAL,
-                                                           static_cast<gint>(limit), FALSE, &error);
+            GArray* matches =
+                atspi_collection_get_matches(collection, everything, ATSPI_Collection_SORT_ORDER_CANONICAL,
+                                             static_cast<gint>(limit), FALSE, &error);
             g_object_unref(collection);
             if (succeeded(error) && matches) {
                 std::vector<AtspiAccessible*> out;
-                for (guint i = 0; i < matches->len; ++i) out.push_back(g_array_index(matches, AtspiAccessible*, i));
+                for (guint i = 0; i < matches->len; ++i)
+                    out.push_back(g_array_index(matches, AtspiAccessible*, i));
                 g_array_free(matches, TRUE);
                 if (out.size() > limit) {
                     for (std::size_t i = limit; i < out.size(); ++i) g_object_unref(out[i]);
@@ -482,7 +470,7 @@ public:
 
     void changed() { generation.fetch_add(1); }
 
-private:
+  private:
     std::weak_ptr<DesktopThread> thread_;
 };
 
@@ -495,7 +483,8 @@ constexpr std::array<std::string_view, 4> kPressActions{"click", "press", "activ
 // `hasAction`: whether the object has the Action interface, when the item list said.
 std::optional<int> actionIndex(AtspiAccessible* object, std::optional<bool> hasAction) {
     if (hasAction == false) return std::nullopt;
-    AtspiAction* action = hasAction ? ATSPI_ACTION(g_object_ref(object)) : atspi_accessible_get_action_iface(object);
+    AtspiAction* action =
+        hasAction ? ATSPI_ACTION(g_object_ref(object)) : atspi_accessible_get_action_iface(object);
     if (!action) return std::nullopt;
     GError* error = nullptr;
     const gint count = atspi_action_get_n_actions(action, &error);
@@ -534,16 +523,11 @@ std::optional<WheelDirection> scrollDirection(std::string_view action) {
 AtspiAccessibility::AtspiAccessibility(std::shared_ptr<DesktopThread> thread, WheelScroller scroll)
     : thread_(std::move(thread)), state_(std::make_shared<State>(thread_)), scroll_(std::move(scroll)) {
     thread_->run([this] {
-        // 0 first time, 1 when already done in this process; anything else means no accessibility bus,
-        // and then no other libatspi call may be made.
-        const int status = atspi_init();
-        if (status != 0 && status != 1) return;
-        atspi_set_timeout(kCallTimeoutMs, kCallTimeoutMs);
-        state_->initialised = true;
-        state_->desktop = atspi_get_desktop(0);
-        state_->everything = atspi_match_rule_new(nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
-                                                  ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL,
-                                                  nullptr, ATSPI_Collection_MATCH_ALL, FALSE);
+        registry_ = AtspiRegistry::connect();
+        if (!registry_) return;
+        state_->everything = atspi_match_rule_new(
+            nullptr, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
+            ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, FALSE);
     });
 }
 
@@ -551,81 +535,32 @@ AtspiAccessibility::~AtspiAccessibility() {
     thread_->run([this] {
         state_->applicationsByBusName.clear();
         if (state_->everything) g_object_unref(state_->everything);
-        if (state_->desktop) g_object_unref(state_->desktop);
         state_->everything = nullptr;
-        state_->desktop = nullptr;
+        registry_.reset();
     });
 }
 
 bool AtspiAccessibility::isProcessTrusted() {
-    return thread_->run([this] {
-        if (!state_->initialised || !state_->desktop) return false;
-        // A real round trip to the registry, not the remembered list of applications.
-        atspi_accessible_clear_cache(state_->desktop);
-        GError* error = nullptr;
-        const gint count = atspi_accessible_get_child_count(state_->desktop, &error);
-        return succeeded(error) && count >= 0;
-    });
+    return thread_->run([this] { return registry_ && registry_->reachable(); });
 }
 
 AXElement AtspiAccessibility::applicationElement(std::int32_t pid) {
     return thread_->run([this, pid] {
-        if (!state_->initialised || !state_->desktop) return AXElement();
-        GError* error = nullptr;
-        // Applications whose pids are known are matched from one listing; only when one is new, or the
-        // listing changed in between, is every application asked on its own.
-        if (auto names = state_->registeredBusNames()) {
-            bool allKnown = true;
-            for (std::size_t i = 0; i < names->size(); ++i) {
-                auto known = state_->pidsByBusName.find((*names)[i]);
-                if (known == state_->pidsByBusName.end()) {
-                    allKnown = false;
-                    continue;
-                }
-                if (known->second != pid) continue;
-                atspi_accessible_clear_cache(state_->desktop);
-                AtspiAccessible* app = atspi_accessible_get_child_at_index(state_->desktop, static_cast<gint>(i), &error);
-                if (!succeeded(error) || !app) break;
-                if (app->parent.app && app->parent.app->bus_name && (*names)[i] == app->parent.app->bus_name) {
-                    return state_->wrap(app, state_->application(pid, (*names)[i]));
-                }
-                g_object_unref(app);
-                break;
-            }
-            if (allKnown && std::none_of(names->begin(), names->end(), [&](const std::string& name) {
-                    return state_->pidsByBusName.at(name) == pid;
-                })) {
-                return AXElement();
-            }
-        }
-        atspi_accessible_clear_cache(state_->desktop);
-        const gint count = atspi_accessible_get_child_count(state_->desktop, &error);
-        if (!succeeded(error)) return AXElement();
-        for (gint i = 0; i < count; ++i) {
-            AtspiAccessible* app = atspi_accessible_get_child_at_index(state_->desktop, i, &error);
-            if (!succeeded(error) || !app) continue;
-            if (state_->pidOf(app) == pid) {
-                const std::string busName = app->parent.app && app->parent.app->bus_name ? app->parent.app->bus_name : "";
-                return state_->wrap(app, state_->application(pid, busName));
-            }
-            g_object_unref(app);
-        }
-        return AXElement();
+        auto found = registry_ ? registry_->application(pid) : std::nullopt;
+        if (!found) return AXElement();
+        return state_->wrap(found->object.release(), state_->application(pid, found->busName));
     });
 }
 
 std::optional<std::int32_t> AtspiAccessibility::elementPid(const AXElement& element) {
+    // Every handle belongs to the application it was found in.
     Node* n = State::node(element);
-    if (!n) return std::nullopt;
-    if (n->application) return n->application->pid;
-    return thread_->run([this, n]() -> std::optional<std::int32_t> {
-        const std::int32_t pid = state_->pidOf(n->object);
-        if (pid <= 0) return std::nullopt;
-        return pid;
-    });
+    if (!n || !n->application) return std::nullopt;
+    return n->application->pid;
 }
 
-std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& element, std::string_view name) {
+std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& element,
+                                                               std::string_view name) {
     Node* n = State::node(element);
     if (!n) return std::nullopt;
     return thread_->run([this, n, name]() -> std::optional<std::string> {
@@ -687,7 +622,8 @@ std::optional<AXSize> AtspiAccessibility::size(const AXElement& element) {
     });
 }
 
-std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXElement& element, std::size_t limit) {
+std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXElement& element,
+                                                                   std::size_t limit) {
     Node* n = State::node(element);
     if (!n) return std::nullopt;
     return thread_->run([this, n, limit]() -> std::optional<std::vector<AXElement>> {
@@ -731,7 +667,8 @@ bool AtspiAccessibility::performAction(const AXElement& element, std::string_vie
         const auto centre = thread_->run([this, n]() -> std::optional<AXPoint> {
             const auto& frame = state_->frame(*n);
             if (!frame) return std::nullopt;
-            return AXPoint{frame->position.x + frame->size.width / 2, frame->position.y + frame->size.height / 2};
+            return AXPoint{frame->position.x + frame->size.width / 2,
+                           frame->position.y + frame->size.height / 2};
         });
         if (!centre || !scroll_) return false;
         state_->changed();
@@ -758,7 +695,8 @@ bool AtspiAccessibility::setAttribute(const AXElement& element, std::string_view
         if (name == "AXValue" && std::holds_alternative<std::string>(value)) {
             AtspiEditableText* editable = atspi_accessible_get_editable_text_iface(n->object);
             if (!editable) return false;
-            done = atspi_editable_text_set_text_contents(editable, std::get<std::string>(value).c_str(), &error);
+            done =
+                atspi_editable_text_set_text_contents(editable, std::get<std::string>(value).c_str(), &error);
             g_object_unref(editable);
         } else if (name == "AXFocused" && std::holds_alternative<bool>(value) && std::get<bool>(value)) {
             // Also raises and activates a background application's window, a moment later.
@@ -771,32 +709,12 @@ bool AtspiAccessibility::setAttribute(const AXElement& element, std::string_view
     });
 }
 
-void AtspiAccessibility::screenChanged() { state_->changed(); }
+void AtspiAccessibility::screenChanged() {
+    state_->changed();
+}
 
 std::optional<std::int32_t> AtspiAccessibility::activeToplevelPid() {
-    return thread_->run([this]() -> std::optional<std::int32_t> {
-        if (!state_->initialised || !state_->desktop) return std::nullopt;
-        atspi_accessible_clear_cache(state_->desktop);
-        GError* error = nullptr;
-        const gint count = atspi_accessible_get_child_count(state_->desktop, &error);
-        if (!succeeded(error)) return std::nullopt;
-        std::optional<std::int32_t> found;
-        for (gint i = 0; i < count && !found; ++i) {
-            AtspiAccessible* app = atspi_accessible_get_child_at_index(state_->desktop, i, &error);
-            if (!succeeded(error) || !app) continue;
-            const gint windows = atspi_accessible_get_child_count(app, &error);
-            for (gint w = 0; succeeded(error) && w < windows && !found; ++w) {
-                AtspiAccessible* window = atspi_accessible_get_child_at_index(app, w, &error);
-                if (!window) continue;
-                AtspiStateSet* set = atspi_accessible_get_state_set(window);
-                if (set && atspi_state_set_contains(set, ATSPI_STATE_ACTIVE)) found = state_->pidOf(app);
-                if (set) g_object_unref(set);
-                g_object_unref(window);
-            }
-            g_object_unref(app);
-        }
-        return found;
-    });
+    return thread_->run([this] { return registry_ ? registry_->activeToplevelPid() : std::nullopt; });
 }
 
 }  // namespace pavo::platform::linux_desktop

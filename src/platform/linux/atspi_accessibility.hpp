@@ -11,13 +11,16 @@
 
 namespace pavo::platform::linux_desktop {
 
+// Kept out of sight so that libatspi's headers stay out of this one.
+class AtspiRegistry;
+
 enum class WheelDirection { up, down, left, right };
 
 // Scrolls the wheel at a screen point; false when no event could be posted.
 using WheelScroller = std::function<bool(AXPoint at, WheelDirection direction)>;
 
 class AtspiAccessibility final : public Accessibility {
-public:
+  public:
     AtspiAccessibility(std::shared_ptr<DesktopThread> thread, WheelScroller scroll);
     ~AtspiAccessibility() override;
 
@@ -30,7 +33,8 @@ public:
     std::optional<AXSize> size(const AXElement& element) override;
     std::optional<std::vector<AXElement>> children(const AXElement& element, std::size_t limit) override;
     bool performAction(const AXElement& element, std::string_view action) override;
-    bool setAttribute(const AXElement& element, std::string_view name, const AXAttributeValue& value) override;
+    bool setAttribute(const AXElement& element, std::string_view name,
+                      const AXAttributeValue& value) override;
 
     // Input was posted: whatever was read before may have changed. Safe from any thread.
     void screenChanged();
@@ -40,10 +44,12 @@ public:
 
     class State;
 
-private:
+  private:
     std::shared_ptr<DesktopThread> thread_;
     std::shared_ptr<State> state_;
     WheelScroller scroll_;
+    // Made and released on the desktop thread; null without an accessibility bus.
+    std::unique_ptr<AtspiRegistry> registry_;
 };
 
 }  // namespace pavo::platform::linux_desktop
