@@ -16,6 +16,7 @@
 
 #include "platform/linux/atspi_bulk.hpp"
 #include "platform/linux/atspi_registry.hpp"
+#include "platform/linux/atspi_tree_read.hpp"
 #include "platform/linux/role_names.hpp"
 #include "platform/linux/tree_shape.hpp"
 
@@ -23,8 +24,6 @@ namespace pavo::platform::linux_desktop {
 
 namespace {
 
-// A failed call that took this long means the application did not answer at all.
-constexpr auto kUnanswered = std::chrono::milliseconds(kCallTimeoutMs * 8 / 10);
 // The item list and the bulk read of an application's tree are used for this long, unless anything is
 // done or posted meanwhile: one walk reads them once, and the action that follows a search reuses them.
 constexpr auto kBulkReadLifetime = std::chrono::seconds(1);
@@ -37,45 +36,6 @@ bool succeeded(GError*& error) {
     g_clear_error(&error);
     return false;
 }
-
-std::uint64_t stateBit(AtspiStateType state) {
-    return std::uint64_t{1} << static_cast<unsigned>(state);
-}
-
-struct Frame {
-    AXPoint position;
-    AXSize size;
-};
-
-std::optional<Frame> onScreenFrame(const ScreenRect& rect) {
-    if (rect.x == INT_MIN || rect.y == INT_MIN || rect.width < 0 || rect.height < 0) return std::nullopt;
-    return Frame{{static_cast<double>(rect.x), static_cast<double>(rect.y)},
-                 {static_cast<double>(rect.width), static_cast<double>(rect.height)}};
-}
-
-// An owned reference to a libatspi object; released on the desktop thread like every other.
-class ObjectRef {
-  public:
-    explicit ObjectRef(AtspiAccessible* object) : object_(object) {}
-    ObjectRef(ObjectRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    ObjectRef& operator=(ObjectRef&&) = delete;
-    ~ObjectRef() {
-        if (object_) g_object_unref(object_);
-    }
-    AtspiAccessible* get() const { return object_; }
-
-  private:
-    AtspiAccessible* object_;
-};
-
-// One bulk read of an application's whole tree, by object path: every object's children in order, and
-// the ids and on-screen extents read for them in one batch.
-struct TreeRead {
-    std::unordered_map<std::string, std::vector<ObjectRef>> children;
-    std::unordered_map<std::string, std::string> identifiers;
-    std::unordered_map<std::string, std::optional<Frame>> frames;
-    std::unordered_map<std::string, std::string> texts;  // of text roles
-};
 
 // One application: its pid, and its item list and tree read, both kept for their lifetime.
 struct Application {
@@ -101,10 +61,6 @@ struct Basics {
     std::optional<bool> action;
 };
 
-const char* pathOf(AtspiAccessible* object) {
-    return object->parent.path ? object->parent.path : "";
-}
-
 }  // namespace
 
 class AtspiAccessibility::State {
@@ -122,7 +78,7 @@ class AtspiAccessibility::State {
         std::optional<std::string> identifier;  // "" when the application sets none
     };
 
-    AtspiMatchRule* everything = nullptr;
+    std::unique_ptr<DescendantQuery> query;
     std::atomic<std::uint64_t> generation{1};
     std::map<std::string, std::shared_ptr<Application>> applicationsByBusName;
 
@@ -247,102 +203,16 @@ class AtspiAccessibility::State {
     }
 
     // Only what is showing has a frame; an application has none at all.
-    static bool wantsExtents(AtspiRole role, std::uint64_t states) {
-        return role != ATSPI_ROLE_APPLICATION && (states & stateBit(ATSPI_STATE_SHOWING));
-    }
     static bool wantsExtents(const Basics& b) {
         return b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING));
     }
 
-    // The application's tree, read in bulk from its root: every descendant in one Collection call (in
-    // tree order), their places from the child counts, and all ids and extents in one batch. The counts
-    // must place every descendant exactly, or nothing is kept and the walk asks parent by parent. (The
-    // item list's parent is no check: GTK names a popover's relative widget there, not its container.)
+    // A walk begins at the application; from there the whole tree is read in bulk when it can be.
     void readTree(Node& root) {
         Application& application = current(root);
         if (application.tree || application.treeTried || application.unresponsive) return;
         application.treeTried = true;
-        const BulkItem* rootItem = listedItem(root);
-        AtspiApplication* app = root.object->parent.app;
-        if (!rootItem || rootItem->role != ATSPI_ROLE_APPLICATION || !rootItem->collection || !app ||
-            !app->bus || !app->bus_name) {
-            return;
-        }
-        GError* error = nullptr;
-        GArray* matches =
-            atspi_collection_get_matches(ATSPI_COLLECTION(root.object), everything,
-                                         ATSPI_Collection_SORT_ORDER_CANONICAL, 0, TRUE, &error);
-        if (!succeeded(error) || !matches) {
-            if (matches) g_array_free(matches, TRUE);
-            return;
-        }
-        std::vector<ObjectRef> descendants;
-        descendants.reserve(matches->len);
-        for (guint i = 0; i < matches->len; ++i)
-            descendants.emplace_back(g_array_index(matches, AtspiAccessible*, i));
-        g_array_free(matches, TRUE);
-
-        // Every id, on-screen extent and text, and whatever the item list lacks, in one batch.
-        std::vector<BulkReadRequest> reads;
-        std::unordered_map<std::string, std::int32_t> childCounts;
-        std::unordered_map<std::string, BulkItem> unlisted;
-        auto plan = [&](const std::string& path) {
-            reads.push_back({path, BulkRead::identifier});
-            auto item = application.items.find(path);
-            if (item == application.items.end()) {
-                unlisted[path].interfacesKnown = false;
-                for (BulkRead read : {BulkRead::childCount, BulkRead::role, BulkRead::name, BulkRead::states,
-                                      BulkRead::extents, BulkRead::text}) {
-                    reads.push_back({path, read});
-                }
-                return;
-            }
-            if (item->second.childCount < 0) {
-                reads.push_back({path, BulkRead::childCount});  // some objects list none
-            } else {
-                childCounts[path] = item->second.childCount;
-            }
-            if (wantsExtents(item->second.role, item->second.states))
-                reads.push_back({path, BulkRead::extents});
-            if (isTextRole(takeString(atspi_role_get_name(item->second.role))))
-                reads.push_back({path, BulkRead::text});
-        };
-        plan(pathOf(root.object));
-        for (const auto& d : descendants) plan(pathOf(d.get()));
-        TreeRead tree;
-        std::unordered_map<std::string, int> unlistedParts;
-        pipelinedReads(app->bus, app->bus_name, reads, [&](std::size_t index, const BulkReadReply& reply) {
-            const std::string& path = reads[index].path;
-            if (reply.identifier) tree.identifiers[path] = *reply.identifier;
-            if (reply.extents) tree.frames[path] = onScreenFrame(*reply.extents);
-            if (reply.text) tree.texts[path] = *reply.text;
-            if (reply.childCount) childCounts[path] = *reply.childCount;
-            auto item = unlisted.find(path);
-            if (item == unlisted.end()) return;
-            if (reply.childCount) item->second.childCount = *reply.childCount;
-            if (reply.role) item->second.role = *reply.role;
-            if (reply.name) item->second.name = *reply.name;
-            if (reply.states) item->second.states = *reply.states;
-            if (reply.role || reply.name || reply.states) ++unlistedParts[path];
-        });
-        // Read in full, an unlisted object counts as listed from now on.
-        for (auto& [path, item] : unlisted) {
-            if (unlistedParts[path] == 3) application.items.emplace(path, std::move(item));
-        }
-
-        std::vector<std::string> preorder;
-        preorder.reserve(descendants.size());
-        for (const auto& d : descendants) preorder.push_back(pathOf(d.get()));
-        const auto shape = placeInTree(pathOf(root.object), preorder, [&](const std::string& path) {
-            auto count = childCounts.find(path);
-            return count == childCounts.end() ? std::nullopt : std::optional<std::int32_t>(count->second);
-        });
-        if (!shape) return;
-        for (const auto& [parent, indexes] : *shape) {
-            auto& children = tree.children[parent];
-            for (std::size_t index : indexes) children.push_back(std::move(descendants[index]));
-        }
-        application.tree = std::move(tree);
+        application.tree = linux_desktop::readTree(root.object, *query, application.items);
     }
 
     // Absent for anything not on screen: hidden elements, and those that report the off-screen sentinel.
@@ -437,22 +307,17 @@ class AtspiAccessibility::State {
                                        : atspi_accessible_get_collection_iface(object);
         }
         if (collection) {
-            GArray* matches =
-                atspi_collection_get_matches(collection, everything, ATSPI_Collection_SORT_ORDER_CANONICAL,
-                                             static_cast<gint>(limit), FALSE, &error);
+            auto matches = query->matches(collection, limit, false);
             g_object_unref(collection);
-            if (succeeded(error) && matches) {
+            if (matches) {
                 std::vector<AtspiAccessible*> out;
-                for (guint i = 0; i < matches->len; ++i)
-                    out.push_back(g_array_index(matches, AtspiAccessible*, i));
-                g_array_free(matches, TRUE);
+                for (auto& match : *matches) out.push_back(match.release());
                 if (out.size() > limit) {
                     for (std::size_t i = limit; i < out.size(); ++i) g_object_unref(out[i]);
                     out.resize(limit);
                 }
                 return out;
             }
-            if (matches) g_array_free(matches, TRUE);
         }
         const gint count = atspi_accessible_get_child_count(object, &error);
         if (!succeeded(error) || count < 0) return std::nullopt;
@@ -525,17 +390,14 @@ AtspiAccessibility::AtspiAccessibility(std::shared_ptr<DesktopThread> thread, Wh
     thread_->run([this] {
         registry_ = AtspiRegistry::connect();
         if (!registry_) return;
-        state_->everything = atspi_match_rule_new(
-            nullptr, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
-            ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, FALSE);
+        state_->query = std::make_unique<DescendantQuery>();
     });
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
     thread_->run([this] {
         state_->applicationsByBusName.clear();
-        if (state_->everything) g_object_unref(state_->everything);
-        state_->everything = nullptr;
+        state_->query.reset();
         registry_.reset();
     });
 }

@@ -11,9 +11,6 @@ namespace pavo::platform::linux_desktop {
 
 namespace {
 
-// A failed call that took this long means the application did not answer at all.
-constexpr auto kUnanswered = std::chrono::milliseconds(kCallTimeoutMs * 8 / 10);
-
 DBusMessagePtr call(DBusConnection* bus, DBusMessagePtr message, BulkFailure& failure) {
     failure = BulkFailure::failed;
     if (!message) return nullptr;
