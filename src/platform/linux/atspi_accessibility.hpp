@@ -8,11 +8,14 @@
 
 #include "platform/accessibility.hpp"
 #include "platform/linux/desktop_thread.hpp"
+#include "platform/linux/read_clock.hpp"
 
 namespace pavo::platform::linux_desktop {
 
 // Kept out of sight so that libatspi's headers stay out of this one.
 class AtspiRegistry;
+class ApplicationMemos;
+class DescendantQuery;
 
 enum class WheelDirection { up, down, left, right };
 
@@ -42,14 +45,14 @@ class AtspiAccessibility final : public Accessibility {
     // The pid of the application whose toplevel window is active, as AT-SPI sees it.
     std::optional<std::int32_t> activeToplevelPid();
 
-    class State;
-
   private:
     std::shared_ptr<DesktopThread> thread_;
-    std::shared_ptr<State> state_;
     WheelScroller scroll_;
-    // Made and released on the desktop thread; null without an accessibility bus.
+    ReadClock clock_;
+    // Made and released on the desktop thread; all null without an accessibility bus.
     std::unique_ptr<AtspiRegistry> registry_;
+    std::unique_ptr<DescendantQuery> query_;
+    std::unique_ptr<ApplicationMemos> applications_;
 };
 
 }  // namespace pavo::platform::linux_desktop
