@@ -65,10 +65,10 @@ class GatedRoutes : public ::testing::Test {
                                                   {"/shortcut", scripts.shortcut},
                                                   {"/shortcut/list", scripts.shortcutList}};
 
-    std::pair<int, json> call(const std::string& path, const std::string& body) {
+    // The body of the route's reply.
+    json call(const std::string& path, const std::string& body) {
         http::HTTPRequest request;
         request.method = "POST";
-        request.path = path;
         request.body = body;
         std::optional<http::HTTPResponse> response;
         asio::co_spawn(io, routes.at(path)(request), [&](std::exception_ptr, Result<http::HTTPResponse> r) {
@@ -77,73 +77,49 @@ class GatedRoutes : public ::testing::Test {
         });
         io.restart();
         io.run();
-        return {response->status, json::parse(response->body)};
+        return json::parse(response->body);
     }
 };
 
 TEST_F(GatedRoutes, KeystrokesAndScriptsAskFirstShortcutsDecodeFirst) {
-    struct Row {
-        std::string path;
-        std::string body;
-        bool grant;
-        int status;
-        json reply;
-        json prompt;  // null: none is raised
-        std::string ran;
-    };
-    const json invalid = {{"error", "bad_request"}, {"message", "Invalid JSON body"}};
-    const json denied = {{"error", "consent_denied"}};
-    const json keystrokes = {{"action", "send_keystrokes"}};
-    const json appleScript = {{"action", "run_applescript"}, {"target", "System"}};
+    const json keys = {{"action", "send_keystrokes"}};
+    const json script = {{"action", "run_applescript"}, {"target", "System"}};
     const json shortcut = {{"action", "run_shortcut"}, {"target", "Backup"}};
-    const std::vector<Row> rows = {
-        {"/keystrokes", "not json", false, 403, denied, keystrokes, ""},
+    const json denied = {{"error", "consent_denied"}};
+    const json invalid = {{"error", "bad_request"}, {"message", "Invalid JSON body"}};
+    const json ran = {{"ok", true}, {"output", "ran"}};
+    // Path, body, whether the operator grants, the reply, the prompt raised (null: none), the tool run.
+    const std::vector<std::tuple<std::string, std::string, bool, json, json, std::string>> rows = {
+        {"/keystrokes", "not json", false, denied, keys, ""},
         {"/keystrokes",
          "{}",
          true,
-         400,
          {{"error", "bad_request"}, {"message", "text or keys required"}},
-         keystrokes,
+         keys,
          ""},
-        {"/applescript/run", "{}", false, 403, denied, appleScript, ""},
-        {"/applescript/run", "{}", true, 400, invalid, appleScript, ""},
-        {"/applescript/run",
-         R"({"script": "1"})",
-         true,
-         200,
-         {{"ok", true}, {"output", "ran"}},
-         appleScript,
-         "osascript"},
-        {"/shortcut", R"({"input": "x"})", true, 400, invalid, nullptr, ""},
-        {"/shortcut", R"({"name": "Backup"})", false, 403, denied, shortcut, ""},
-        {"/shortcut",
-         R"({"name": "Backup"})",
-         true,
-         200,
-         {{"ok", true}, {"output", "ran"}},
-         shortcut,
-         "shortcuts"},
-        {"/shortcut/list", "", false, 200, {{"ok", true}, {"shortcuts", {"ran"}}}, nullptr, "shortcuts"},
+        {"/applescript/run", "{}", false, denied, script, ""},
+        {"/applescript/run", "{}", true, invalid, script, ""},
+        {"/applescript/run", R"({"script": "1"})", true, ran, script, "osascript"},
+        {"/shortcut", R"({"input": "x"})", true, invalid, nullptr, ""},
+        {"/shortcut", R"({"name": "Backup"})", false, denied, shortcut, ""},
+        {"/shortcut", R"({"name": "Backup"})", true, ran, shortcut, "shortcuts"},
+        {"/shortcut/list", "", false, {{"ok", true}, {"shortcuts", {"ran"}}}, nullptr, "shortcuts"},
     };
-    for (const auto& row : rows) {
+    for (const auto& [path, body, grant, reply, prompt, tool] : rows) {
         overlay.events.clear();
-        overlay.consentStatus = row.grant ? 200 : 404;
-        const auto [status, reply] = call(row.path, row.body);
-        EXPECT_EQ(status, row.status) << row.path << " " << row.body;
-        EXPECT_EQ(reply, row.reply) << row.path << " " << row.body;
-        if (row.prompt.is_null()) {
-            EXPECT_TRUE(overlay.events.empty()) << row.path << " " << row.body;
-        } else {
-            ASSERT_EQ(overlay.events.size(), 1u) << row.path << " " << row.body;
-            json prompt = overlay.events[0];
-            EXPECT_EQ(prompt["type"], "destructive_prompt");
-            prompt.erase("type");
-            prompt.erase("id");
-            EXPECT_EQ(prompt, row.prompt) << row.path;
+        overlay.consentStatus = grant ? 200 : 404;
+        EXPECT_EQ(call(path, body), reply) << path << " " << body;
+        json asked = overlay.events.empty() ? json() : overlay.events.back();
+        EXPECT_EQ(overlay.events.size(), prompt.is_null() ? 0u : 1u) << path << " " << body;
+        if (!asked.is_null()) {
+            EXPECT_EQ(asked["type"], "destructive_prompt");
+            asked.erase("type");
+            asked.erase("id");
         }
-        for (const char* tool : {"osascript", "shortcuts"}) {
-            EXPECT_EQ(pavo::testing::takeStandInCall(dir.path() + "/" + tool).has_value(), row.ran == tool)
-                << row.path << " " << row.body << " " << tool;
+        EXPECT_EQ(asked, prompt) << path << " " << body;
+        for (const std::string& ran : {std::string("osascript"), std::string("shortcuts")}) {
+            EXPECT_EQ(pavo::testing::takeStandInCall(dir.path() + "/" + ran).has_value(), ran == tool)
+                << path << " " << body << " " << ran;
         }
     }
     EXPECT_TRUE(desktop.records().empty());
