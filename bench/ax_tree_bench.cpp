@@ -21,6 +21,8 @@
 #include "agent/ax/ax_tree_data.hpp"
 #include "agent/ax/batch_manager.hpp"
 #include "agent/consent/consent_gate.hpp"
+#include "agent/keys/keystrokes.hpp"
+#include "agent/scripts/script_tools.hpp"
 #include "agent/server/dispatcher.hpp"
 #include "agent/server/routes.hpp"
 #include "http/server.hpp"
@@ -83,7 +85,7 @@ BENCHMARK(BM_TreeMissBuildAndSerialise)->Unit(benchmark::kMillisecond);
 class LoopbackAgent {
   public:
     LoopbackAgent() : server_("bench-token") {
-        agent::registerRoutes(server_, agent::Features{agent_.context, ungated_});
+        agent::registerRoutes(server_, agent::Features{agent_.context, ungated_, keys_, scripts_});
         listener_.emplace(io_, 0, http::agentDialect(), server_.service());
         listener_->start();
         thread_ = std::thread([this] { io_.run(); });
@@ -125,6 +127,8 @@ class LoopbackAgent {
     Agent agent_;
     asio::io_context io_{1};
     agent::ConsentGate ungated_{nullptr};
+    agent::ScriptTools scripts_;
+    agent::KeysContext keys_{agent_.desktop, scripts_};
     agent::Dispatcher server_;
     std::optional<http::Listener> listener_;
     std::thread thread_;

@@ -20,7 +20,9 @@
 #include "agent/consent/consent_gate.hpp"
 #include "agent/desktop_choice.hpp"
 #include "agent/install/agent_install.hpp"
+#include "agent/keys/keystrokes.hpp"
 #include "agent/permission_report.hpp"
+#include "agent/scripts/script_tools.hpp"
 #include "agent/server/dispatcher.hpp"
 #include "agent/server/routes.hpp"
 #include "common/files.hpp"
@@ -62,8 +64,10 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     boost::asio::io_context io(1);
     const std::unique_ptr<platform::Desktop> desktop = agent::openDesktop(environmentValue);
     agent::AXContext accessibility{*desktop, treeCache, batches};
+    const agent::ScriptTools scripts = agent::scriptToolsFromEnvironment(environmentValue);
+    agent::KeysContext keys{*desktop, scripts};
     agent::Dispatcher dispatcher(token);
-    agent::registerRoutes(dispatcher, agent::Features{accessibility, gate});
+    agent::registerRoutes(dispatcher, agent::Features{accessibility, gate, keys, scripts});
 
     std::optional<http::Listener> listener;
     try {

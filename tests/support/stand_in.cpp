@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -14,6 +16,25 @@ std::string writeStandIn(const TempDir& dir, const std::string& name, const std:
     const std::string path = dir.write(name, "#!/bin/sh\n" + body + "\n");
     ::chmod(path.c_str(), 0755);
     return path;
+}
+
+std::string writeRecordingStandIn(const TempDir& dir, const std::string& name, const std::string& answer) {
+    const std::string record = dir.path() + "/" + name;
+    return writeStandIn(dir, name,
+                        "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '" + record + ".args'\n" +
+                            "cat > '" + record + ".stdin'\n" + answer);
+}
+
+std::optional<StandInCall> takeStandInCall(const std::string& path) {
+    std::ifstream args(path + ".args", std::ios::binary);
+    if (!args) return std::nullopt;
+    StandInCall call;
+    for (std::string argument; std::getline(args, argument, '\0');) call.arguments.push_back(argument);
+    std::ifstream input(path + ".stdin", std::ios::binary);
+    call.input.assign(std::istreambuf_iterator<char>(input), {});
+    std::remove((path + ".args").c_str());
+    std::remove((path + ".stdin").c_str());
+    return call;
 }
 
 std::vector<pid_t> unreapedChildren() {

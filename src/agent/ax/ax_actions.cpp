@@ -12,7 +12,6 @@
 #include "agent/ax/ax_tree_cache.hpp"
 #include "agent/ax/batch_manager.hpp"
 #include "agent/ax/element_lookup.hpp"
-#include "agent/keys/key_codes.hpp"
 #include "agent/keys/key_events.hpp"
 #include "agent/server/desktop_waits.hpp"
 #include "agent/server/on_desktop.hpp"
@@ -38,17 +37,6 @@ asio::awaitable<Result<std::int32_t>> actionTarget(AXContext& context,
     if (!*frontmost) co_return AgentError{ErrorCode::noFrontmostApp};
     const auto batchPid = batchId ? context.batches.pid(*batchId) : std::nullopt;
     co_return batchPid.value_or(**frontmost);
-}
-
-platform::KeyEvent keyDownFor(const std::string& character) {
-    platform::KeyEvent down;
-    if (auto press = keyCodeForCharacter(character)) {
-        down.keyCode = press->keyCode;
-        down.flags = press->flags;
-    } else {
-        down.text = common::toUtf16(character);
-    }
-    return down;
 }
 
 }  // namespace
@@ -115,7 +103,7 @@ asio::awaitable<Result<ActionDone>> axType(AXContext& context, const AXTypeReque
 
     asio::steady_timer pause(co_await asio::this_coro::executor);
     for (const std::string& character : common::splitCharacters(request.text)) {
-        platform::KeyEvent down = keyDownFor(character);
+        platform::KeyEvent down = keyDownForCharacter(character);
         platform::KeyEvent up = down;
         up.keyDown = false;
         co_await postKeyEvent(context.desktop, down);

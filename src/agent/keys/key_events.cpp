@@ -6,10 +6,25 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "agent/server/on_desktop.hpp"
+#include "common/text.hpp"
 
 namespace pavo::agent {
 
 namespace asio = boost::asio;
+
+platform::KeyEvent keyDownFor(const KeyPress& press) {
+    platform::KeyEvent down;
+    down.keyCode = press.keyCode;
+    down.flags = press.flags;
+    return down;
+}
+
+platform::KeyEvent keyDownForCharacter(std::string_view character) {
+    if (auto press = keyCodeForCharacter(character)) return keyDownFor(*press);
+    platform::KeyEvent down;
+    down.text = common::toUtf16(character);
+    return down;
+}
 
 asio::awaitable<bool> postKeyEvent(platform::Desktop& desktop, const platform::KeyEvent& event) {
     // Bounded: a window system that keeps asking for time still ends the request.

@@ -2,6 +2,8 @@
 // Every expected way a request can fail, as a value, and the result type that carries it. The one
 // mapping of a failure to its status and JSON body is errorReply (server/replies.hpp).
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <utility>
 #include <variant>
@@ -20,12 +22,21 @@ enum class ErrorCode {
     noFrontmostApp,     // 500 "could_not_get_frontmost_app"
     actionFailed,       // 500 "action_failed"
     internal,           // 500 "internal_error"
+    // Keystrokes, scripts and shortcuts; what they report beside the code is in `details`.
+    unknownKey,                    // 400 "unknown_key"
+    unsupportedAppleScriptTarget,  // 400 "unsupported_applescript_target"
+    appNotFound,                   // 404 "app_not_found"
+    appleScriptFailed,             // 500 "applescript_failed"
+    shortcutFailed,                // 500 "shortcut_failed"
+    shortcutTimeout,               // 504 "shortcut_timeout"
 };
 
 struct AgentError {
     ErrorCode code = ErrorCode::internal;
     std::string message = {};  // "message", when not empty
     std::string hint = {};     // "hint", when not empty
+    // Further keys of the body, written as they are (a child's "stderr" and "stdout" even when empty).
+    nlohmann::json::object_t details = {};
 };
 
 // A value, or the failure that took its place.

@@ -12,12 +12,12 @@ namespace pavo::agent {
 namespace asio = boost::asio;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-asio::awaitable<void> pause(std::chrono::milliseconds duration) {
+asio::awaitable<void> pause(std::chrono::steady_clock::duration duration) {
     asio::steady_timer timer(co_await asio::this_coro::executor, duration);
     co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
 }
+
+namespace {
 
 // Polls until the application is frontmost or the deadline passes.
 asio::awaitable<bool> becomesFrontmost(platform::Desktop& desktop, std::int32_t pid,

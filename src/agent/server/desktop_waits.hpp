@@ -24,6 +24,9 @@ struct WaitTimes {
     std::chrono::milliseconds poll{20};
 };
 
+// Waits on a timer of the calling coroutine's executor; a cancelled wait simply ends early.
+boost::asio::awaitable<void> pause(std::chrono::steady_clock::duration duration);
+
 // The frontmost application's pid, if any; a focus hand-over in progress is waited out.
 boost::asio::awaitable<std::optional<std::int32_t>> frontmostApplication(platform::Desktop& desktop,
                                                                          WaitTimes times = {});

@@ -32,6 +32,18 @@ std::pair<int, const char*> statusAndCode(ErrorCode code) {
             return {500, "action_failed"};
         case ErrorCode::internal:
             return {500, "internal_error"};
+        case ErrorCode::unknownKey:
+            return {400, "unknown_key"};
+        case ErrorCode::unsupportedAppleScriptTarget:
+            return {400, "unsupported_applescript_target"};
+        case ErrorCode::appNotFound:
+            return {404, "app_not_found"};
+        case ErrorCode::appleScriptFailed:
+            return {500, "applescript_failed"};
+        case ErrorCode::shortcutFailed:
+            return {500, "shortcut_failed"};
+        case ErrorCode::shortcutTimeout:
+            return {504, "shortcut_timeout"};
     }
     return {500, "internal_error"};
 }
@@ -50,7 +62,8 @@ http::HTTPResponse jsonResponse(int status, const nlohmann::json& body) {
 
 http::HTTPResponse errorReply(const AgentError& error) {
     const auto [status, code] = statusAndCode(error.code);
-    nlohmann::json body = {{"error", code}};
+    nlohmann::json body = error.details;
+    body["error"] = code;
     if (!error.message.empty()) body["message"] = error.message;
     if (!error.hint.empty()) body["hint"] = error.hint;
     return jsonResponse(status, body);

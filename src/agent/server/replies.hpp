@@ -12,7 +12,8 @@ namespace pavo::agent {
 // JSON (not UTF-8) gives the body {"error": "json_serialization_failed"} with the same status.
 http::HTTPResponse jsonResponse(int status, const nlohmann::json& body);
 
-// {"error": code} plus "message" and "hint" when the error carries them, with the code's status.
+// {"error": code} plus "message" and "hint" when the error carries them and its details, with the code's
+// status.
 http::HTTPResponse errorReply(const AgentError& error);
 
 }  // namespace pavo::agent

@@ -1,19 +1,26 @@
 #include "agent/server/routes.hpp"
 
 #include "agent/ax/ax_routes.hpp"
+#include "agent/keys/keys_routes.hpp"
+#include "agent/scripts/scripts_routes.hpp"
 #include "agent/server/dispatcher.hpp"
 
 namespace pavo::agent {
 
 void registerRoutes(Dispatcher& dispatcher, const Features& features) {
     const AXRoutes ax = axRoutes(features.accessibility, features.gate);
+    const ScriptRoutes scripts = scriptRoutes(features.scripts, features.gate);
     dispatcher.addRoute("POST", "/ax/tree", ax.tree);
     dispatcher.addRoute("POST", "/ax/find", ax.find);
     dispatcher.addRoute("POST", "/ax/click", ax.click);
     dispatcher.addRoute("POST", "/ax/type", ax.type);
     dispatcher.addRoute("POST", "/ax/scroll", ax.scroll);
+    dispatcher.addRoute("POST", "/keystrokes", keystrokesRoute(features.keys, features.gate));
     dispatcher.addRoute("POST", "/batch/begin", ax.batchBegin);
     dispatcher.addRoute("POST", "/batch/end", ax.batchEnd);
+    dispatcher.addRoute("GET", "/shortcut/list", scripts.shortcutList);
+    dispatcher.addRoute("POST", "/shortcut", scripts.shortcut);
+    dispatcher.addRoute("POST", "/applescript/run", scripts.appleScript);
 }
 
 }  // namespace pavo::agent

@@ -6,11 +6,15 @@ namespace pavo::agent {
 class Dispatcher;
 class ConsentGate;
 struct AXContext;
+struct KeysContext;
+struct ScriptTools;
 
 // What the features' handlers hold on to for the life of the server.
 struct Features {
     AXContext& accessibility;
     const ConsentGate& gate;
+    KeysContext& keys;
+    const ScriptTools& scripts;
 };
 
 void registerRoutes(Dispatcher& dispatcher, const Features& features);
