@@ -6,11 +6,13 @@ namespace pavo::agent {
 class Dispatcher;
 class ConsentGate;
 struct AXContext;
+struct VisionContext;
 
 // What the features' handlers hold on to for the life of the server.
 struct Features {
     AXContext& accessibility;
     const ConsentGate& gate;
+    VisionContext& vision;
 };
 
 void registerRoutes(Dispatcher& dispatcher, const Features& features);
