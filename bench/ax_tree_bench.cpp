@@ -68,7 +68,7 @@ struct Agent {
     // The route table has the screen-text routes too; nothing here calls them.
     agent::OCRCache ocrCache;
     std::unique_ptr<platform::Recognition> recognition =
-        platform::linux_recognition::makeTesseractRecognition({.workers = 1, .shareImages = false});
+        platform::linux_recognition::makeTesseractRecognition({.workers = 1});
     agent::VisionContext vision{desktop, *recognition, ocrCache};
 };
 

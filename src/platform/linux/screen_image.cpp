@@ -91,7 +91,8 @@ PixPtr textImage(Pix* image) {
 
 std::vector<int> inkPerRow(Pix* grey) {
     std::vector<int> counts(static_cast<std::size_t>(heightOf(grey)), 0);
-    PixPtr ink(pixThresholdToBinary(grey, 128));
+    // Faint too: anti-aliased edges an engine may still count as part of a glyph.
+    PixPtr ink(pixThresholdToBinary(grey, 192));
     Numa* rows = ink ? pixCountPixelsByRow(ink.get(), nullptr) : nullptr;
     for (int row = 0; rows && row < numaGetCount(rows) && row < static_cast<int>(counts.size()); ++row) {
         l_int32 value = 0;

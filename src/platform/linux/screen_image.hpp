@@ -25,7 +25,7 @@ PixPtr decodeImage(std::string_view bytes);
 // light ground, which is the only kind a page-layout engine finds.
 PixPtr textImage(Pix* image);
 
-// Dark pixels in each row of a grey image.
+// Pixels in each row of a grey image that are not near white.
 std::vector<int> inkPerRow(Pix* grey);
 
 // Rows [top, bottom) as an image of their own.

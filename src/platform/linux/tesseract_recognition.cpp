@@ -24,9 +24,6 @@ namespace {
 namespace asio = boost::asio;
 using namespace asio::experimental::awaitable_operators;
 
-// Taller lines than this that straddle the middle of an image could be cut when it is shared.
-constexpr int kBandOverlap = 48;
-
 class Worker {
   public:
     Worker() {
@@ -84,7 +81,7 @@ class TesseractRecognition final : public Recognition {
 
     asio::awaitable<RecognitionOutcome> recognize(std::shared_ptr<const std::string> bytes,
                                                   RecognitionRequest request) override {
-        const int bands = settings_.shareImages && workers_.size() > 1 && request.text ? 2 : 1;
+        const int bands = settings_.cutIntoBands ? 2 : 1;
         std::optional<Prepared> prepared = co_await leastBusy().run(
             [&bytes, &request, bands](TesseractEngine&) { return prepare(*bytes, request.text, bands); });
         if (!prepared) co_return RecognitionFailure::undecodable;
@@ -121,7 +118,7 @@ class TesseractRecognition final : public Recognition {
         if (!text) return prepared;
         PixPtr grey = textImage(prepared.image.get());
         if (!grey) return prepared;
-        prepared.bands = planTextBands(inkPerRow(grey.get()), bands, kBandOverlap);
+        prepared.bands = planTextBands(inkPerRow(grey.get()), bands);
         if (prepared.bands.size() == 1) {
             prepared.bandImages.push_back(std::move(grey));
         } else {
@@ -131,7 +128,7 @@ class TesseractRecognition final : public Recognition {
         return prepared;
     }
 
-    // Each band on its own worker, at the same time.
+    // Each band on its own worker when there are enough, at the same time.
     asio::awaitable<void> readText(Prepared& prepared,
                                    std::vector<std::optional<std::vector<PixelLine>>>& lines) {
         if (prepared.bands.empty() || prepared.bands.size() != prepared.bandImages.size() ||
@@ -164,21 +161,21 @@ class TesseractRecognition final : public Recognition {
         Recognized out;
         out.width = widthOf(prepared.image.get());
         out.height = heightOf(prepared.image.get());
-        std::vector<PixelLine> kept;
+        std::vector<PixelLine> all;
         for (std::size_t band = 0; band < lines.size(); ++band) {
             const int top = prepared.bands[band].top;
             for (PixelLine line : *lines[band]) {
                 line.top += top;
                 line.bottom += top;
-                if (keepsLine(prepared.bands[band], line.top, line.bottom)) kept.push_back(std::move(line));
+                all.push_back(std::move(line));
             }
         }
         // Reading order, whichever band a line came from.
-        std::sort(kept.begin(), kept.end(), [](const PixelLine& a, const PixelLine& b) {
+        std::sort(all.begin(), all.end(), [](const PixelLine& a, const PixelLine& b) {
             return std::tie(a.top, a.left, a.bottom, a.right, a.text) <
                    std::tie(b.top, b.left, b.bottom, b.right, b.text);
         });
-        for (const PixelLine& line : kept) {
+        for (const PixelLine& line : all) {
             out.text.push_back(
                 {line.text, line.confidence,
                  normalized(line.left, line.top, line.right, line.bottom, out.width, out.height)});

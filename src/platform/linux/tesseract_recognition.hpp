@@ -1,6 +1,8 @@
 #pragma once
 // The Linux recogniser: Leptonica decodes, Tesseract reads text lines, ZXing reads barcodes. Each worker is a
-// thread with its own warm engine; one image's text is shared by two workers when there are two.
+// thread with its own warm engine. An image is cut into two bands across a row without ink, when it has one
+// near the middle, and each band is read on its own: by two workers at once when there are two. The bands
+// do not depend on the number of workers, so neither does what is read.
 
 #include <memory>
 
@@ -10,8 +12,8 @@ namespace pavo::platform::linux_recognition {
 
 struct RecognitionSettings {
     int workers = 2;
-    // Two workers read the two halves of one image at once; one reads it whole when false.
-    bool shareImages = true;
+    // False reads every image whole, to compare with.
+    bool cutIntoBands = true;
 };
 
 // The engines load on their own threads, so this returns at once; a request that comes first waits for them.
