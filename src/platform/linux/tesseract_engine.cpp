@@ -4,6 +4,7 @@
 #include <tesseract/baseapi.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace pavo::platform::linux_recognition {
 
@@ -25,8 +26,16 @@ TesseractEngine::TesseractEngine() : api_(std::make_unique<tesseract::TessBaseAP
     if (!ready_) return;
     // Screen text is scattered labels, not a page of columns: find every line wherever it is.
     api_->SetPageSegMode(tesseract::PSM_SPARSE_TEXT);
-    // The engine reports an empty page and similar on its own channel; replies say it instead.
-    api_->SetVariable("debug_file", "/dev/null");
+}
+
+void TesseractEngine::quietAll() {
+    // A setting of all engines at once (the library keeps it globally), so it is made once, before any
+    // engine exists.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        tesseract::TessBaseAPI api;
+        api.SetVariable("debug_file", "/dev/null");
+    });
 }
 
 TesseractEngine::~TesseractEngine() {

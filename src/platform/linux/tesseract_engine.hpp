@@ -30,6 +30,10 @@ class TesseractEngine {
 
     bool ready() const { return ready_; }
 
+    // Sends what every engine says about empty pages and the like nowhere (replies say it instead). Call
+    // before the first engine is built.
+    static void quietAll();
+
     // The text lines of a grey image, empty for one without text; nothing when the engine failed.
     std::optional<std::vector<PixelLine>> recognize(Pix* grey);
 

@@ -73,6 +73,7 @@ class TesseractRecognition final : public Recognition {
   public:
     explicit TesseractRecognition(RecognitionSettings settings) : settings_(settings) {
         setMsgSeverity(L_SEVERITY_NONE);  // undecodable input is answered, not logged
+        TesseractEngine::quietAll();
         for (int i = 0; i < std::max(1, settings.workers); ++i)
             workers_.push_back(std::make_unique<Worker>());
     }
