@@ -66,7 +66,7 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     const agent::ConsentGate gate(overlay);
     boost::asio::io_context io(1);
     const std::unique_ptr<platform::Desktop> desktop = agent::openDesktop(environmentValue);
-    // Its engines warm up on their own threads while the server starts.
+    // Warm before serving: no request pays for loading an engine.
     const std::unique_ptr<platform::Recognition> recognition =
         platform::linux_recognition::makeTesseractRecognition();
     agent::AXContext accessibility{*desktop, treeCache, batches};

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <tuple>
 
 #include "platform/linux/screen_image.hpp"
@@ -26,10 +27,16 @@ using namespace asio::experimental::awaitable_operators;
 
 class Worker {
   public:
+    // The engine loads on the worker's own thread.
     Worker() {
-        asio::post(thread_, [this] { engine_ = std::make_unique<TesseractEngine>(); });
+        asio::post(thread_, [this] {
+            engine_ = std::make_unique<TesseractEngine>();
+            loaded_.set_value();
+        });
     }
     ~Worker() { thread_.join(); }
+
+    void waitUntilLoaded() { loaded_.get_future().wait(); }
 
     asio::any_io_executor executor() { return thread_.get_executor(); }
     int pending() const { return pending_.load(); }
@@ -52,6 +59,7 @@ class Worker {
 
   private:
     std::unique_ptr<TesseractEngine> engine_;  // touched only on thread_
+    std::promise<void> loaded_;
     std::atomic<int> pending_{0};
     asio::thread_pool thread_{1};
 };
@@ -76,6 +84,7 @@ class TesseractRecognition final : public Recognition {
         TesseractEngine::quietAll();
         for (int i = 0; i < std::max(1, settings.workers); ++i)
             workers_.push_back(std::make_unique<Worker>());
+        for (const auto& worker : workers_) worker->waitUntilLoaded();
     }
 
     asio::any_io_executor executor() override { return leastBusy().executor(); }

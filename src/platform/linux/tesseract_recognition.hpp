@@ -16,7 +16,7 @@ struct RecognitionSettings {
     bool cutIntoBands = true;
 };
 
-// The engines load on their own threads, so this returns at once; a request that comes first waits for them.
+// Returns once every engine has loaded: they load at the same time, each on its worker's thread.
 std::unique_ptr<Recognition> makeTesseractRecognition(RecognitionSettings settings = {});
 
 }  // namespace pavo::platform::linux_recognition
