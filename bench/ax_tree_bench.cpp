@@ -25,7 +25,10 @@
 #include "agent/scripts/script_tools.hpp"
 #include "agent/server/dispatcher.hpp"
 #include "agent/server/routes.hpp"
+#include "agent/vision/ocr_cache.hpp"
+#include "agent/vision/vision_context.hpp"
 #include "http/server.hpp"
+#include "platform/linux/tesseract_recognition.hpp"
 #include "platform/simulated/simulated_desktop.hpp"
 
 namespace {
@@ -64,6 +67,11 @@ struct Agent {
     agent::BatchManager batches;
     platform::simulated::SimulatedDesktop desktop{largeScene()};
     agent::AXContext context{desktop, cache, batches};
+    // The route table has the screen-text routes too; nothing here calls them.
+    agent::OCRCache ocrCache;
+    std::unique_ptr<platform::Recognition> recognition =
+        platform::linux_recognition::makeTesseractRecognition({.workers = 1});
+    agent::VisionContext vision{desktop, *recognition, ocrCache};
 };
 
 void BM_TreeMissBuildAndSerialise(benchmark::State& state) {
@@ -85,7 +93,7 @@ BENCHMARK(BM_TreeMissBuildAndSerialise)->Unit(benchmark::kMillisecond);
 class LoopbackAgent {
   public:
     LoopbackAgent() : server_("bench-token") {
-        agent::registerRoutes(server_, agent::Features{agent_.context, ungated_, keys_, scripts_});
+        agent::registerRoutes(server_, agent::Features{agent_.context, ungated_, keys_, scripts_, agent_.vision});
         listener_.emplace(io_, 0, http::agentDialect(), server_.service());
         listener_->start();
         thread_ = std::thread([this] { io_.run(); });

@@ -25,11 +25,15 @@
 #include "agent/scripts/script_tools.hpp"
 #include "agent/server/dispatcher.hpp"
 #include "agent/server/routes.hpp"
+#include "agent/vision/ocr_cache.hpp"
+#include "agent/vision/vision_context.hpp"
 #include "common/files.hpp"
 #include "http/server.hpp"
 #include "platform/launchd/launchd_installer.hpp"
+#include "platform/linux/openmp_limit.hpp"
 #include "platform/linux/systemd_unit.hpp"
 #include "platform/linux/systemd_user_installer.hpp"
+#include "platform/linux/tesseract_recognition.hpp"
 
 namespace {
 
@@ -58,16 +62,21 @@ int serve(const agent::StartupSettings& settings, const std::string& token) {
     // Declared so that the desktop's thread is joined before the state its work touches goes.
     agent::AXTreeCache treeCache;
     agent::BatchManager batches;
+    agent::OCRCache ocrCache(agent::ocrCacheCapacity(environmentValue("VEXLO_PAVO_OCR_CACHE_SIZE")));
     // Read once: an overlay that starts, moves or stops later is not noticed until the agent restarts.
     const std::shared_ptr<const agent::OverlayClient> overlay = agent::findOverlay(common::homeDirectory());
     const agent::ConsentGate gate(overlay);
     boost::asio::io_context io(1);
     const std::unique_ptr<platform::Desktop> desktop = agent::openDesktop(environmentValue);
+    // Warm before serving: no request pays for loading an engine.
+    const std::unique_ptr<platform::Recognition> recognition =
+        platform::linux_recognition::makeTesseractRecognition();
     agent::AXContext accessibility{*desktop, treeCache, batches};
     const agent::ScriptTools scripts = agent::scriptToolsFromEnvironment(environmentValue);
     agent::KeysContext keys{*desktop, scripts};
+    agent::VisionContext vision{*desktop, *recognition, ocrCache};
     agent::Dispatcher dispatcher(token);
-    agent::registerRoutes(dispatcher, agent::Features{accessibility, gate, keys, scripts});
+    agent::registerRoutes(dispatcher, agent::Features{accessibility, gate, keys, scripts, vision});
 
     std::optional<http::Listener> listener;
     try {
@@ -133,6 +142,8 @@ int run(const std::string& program, const std::vector<std::string>& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: it may start this program over.
+    pavo::platform::linux_recognition::limitOpenMPThreads(argv);
     std::signal(SIGPIPE, SIG_IGN);
     try {
         return run(argc > 0 ? argv[0] : "", std::vector<std::string>(argv + 1, argv + argc));

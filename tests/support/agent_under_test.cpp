@@ -1,6 +1,8 @@
 #include "agent_under_test.hpp"
 
 #include "agent/server/routes.hpp"
+
+#include <stdexcept>
 #include "await.hpp"
 
 namespace pavo::testing {
@@ -11,13 +13,20 @@ boost::asio::awaitable<void> FakeClock::sleepFor(Duration duration) {
     co_return;
 }
 
+boost::asio::awaitable<platform::RecognitionOutcome> BrokenRecognition::recognize(
+    std::shared_ptr<const std::string>, platform::RecognitionRequest) {
+    if (throws_) throw std::runtime_error("the engine broke");
+    co_return platform::RecognitionFailure::failed;
+}
+
 Reply replyOf(const http::HTTPResponse& response) {
     return {response.status, nlohmann::json::parse(response.body, nullptr, false), response.headers,
             response.body};
 }
 
-AgentUnderTest::AgentUnderTest(const nlohmann::json& scene)
-    : desktop(platform::simulated::parseScene(scene)) {
+AgentUnderTest::AgentUnderTest(const nlohmann::json& scene, platform::Recognition* recognition)
+    : desktop(platform::simulated::parseScene(scene)),
+      vision{desktop, recognition ? *recognition : brokenRecognition, ocrCache} {
     gateWith(nullptr);
 }
 
@@ -25,7 +34,7 @@ void AgentUnderTest::gateWith(std::shared_ptr<const agent::OverlayClient> overla
     dispatcher.reset();
     gate.emplace(std::move(overlay));
     dispatcher.emplace("t");
-    agent::registerRoutes(*dispatcher, agent::Features{context, *gate});
+    agent::registerRoutes(*dispatcher, agent::Features{context, *gate, keys, scripts, vision});
 }
 
 Reply AgentUnderTest::post(const std::string& path, const std::string& body,

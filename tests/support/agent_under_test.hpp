@@ -4,6 +4,7 @@
 // the wire is the connection loop's business and is tested there.
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <nlohmann/json.hpp>
 
 #include <map>
@@ -17,7 +18,12 @@
 #include "agent/ax/batch_manager.hpp"
 #include "agent/consent/consent_gate.hpp"
 #include "agent/consent/overlay_client.hpp"
+#include "agent/keys/keystrokes.hpp"
+#include "agent/scripts/script_tools.hpp"
 #include "agent/server/dispatcher.hpp"
+#include "agent/vision/ocr_cache.hpp"
+#include "agent/vision/vision_context.hpp"
+#include "platform/recognition.hpp"
 #include "platform/simulated/simulated_desktop.hpp"
 
 namespace pavo::testing {
@@ -34,6 +40,19 @@ class FakeClock final : public agent::PollClock {
     TimePoint now_{};
 };
 
+// A recogniser that fails every image, by answering so or by throwing.
+class BrokenRecognition final : public platform::Recognition {
+  public:
+    explicit BrokenRecognition(bool throws = false) : throws_(throws) {}
+    boost::asio::any_io_executor executor() override { return pool_.get_executor(); }
+    boost::asio::awaitable<platform::RecognitionOutcome> recognize(std::shared_ptr<const std::string>,
+                                                                   platform::RecognitionRequest) override;
+
+  private:
+    bool throws_;
+    boost::asio::thread_pool pool_{1};
+};
+
 struct Reply {
     int status = 0;
     nlohmann::json body;  // discarded when the body is not JSON
@@ -45,7 +64,8 @@ Reply replyOf(const http::HTTPResponse& response);
 
 class AgentUnderTest {
   public:
-    explicit AgentUnderTest(const nlohmann::json& scene);
+    // `recognition` reads the images of the screen-text routes (none: every image fails).
+    explicit AgentUnderTest(const nlohmann::json& scene, platform::Recognition* recognition = nullptr);
 
     // From now on gated routes ask this overlay (none: nothing is gated, as at first).
     void gateWith(std::shared_ptr<const agent::OverlayClient> overlay);
@@ -64,6 +84,11 @@ class AgentUnderTest {
     agent::AXTreeCache cache{[this] { return clock.now(); }};
     agent::BatchManager batches;
     agent::AXContext context{desktop, cache, batches};
+    agent::ScriptTools scripts;
+    agent::KeysContext keys{desktop, scripts};
+    BrokenRecognition brokenRecognition;
+    agent::OCRCache ocrCache;
+    agent::VisionContext vision;
     std::optional<agent::ConsentGate> gate;
     std::optional<agent::Dispatcher> dispatcher;
 };

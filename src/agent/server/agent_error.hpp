@@ -21,6 +21,8 @@ enum class ErrorCode {
     payloadTooLarge,    // 413 "payload_too_large"
     noFrontmostApp,     // 500 "could_not_get_frontmost_app"
     actionFailed,       // 500 "action_failed"
+    ocrFailed,          // 500 "ocr_failed"
+    visualFindFailed,   // 500 "visual_find_failed"
     internal,           // 500 "internal_error"
     // Keystrokes, scripts and shortcuts; what they report beside the code is in `details`.
     unknownKey,                    // 400 "unknown_key"

@@ -30,6 +30,10 @@ std::pair<int, const char*> statusAndCode(ErrorCode code) {
             return {500, "could_not_get_frontmost_app"};
         case ErrorCode::actionFailed:
             return {500, "action_failed"};
+        case ErrorCode::ocrFailed:
+            return {500, "ocr_failed"};
+        case ErrorCode::visualFindFailed:
+            return {500, "visual_find_failed"};
         case ErrorCode::internal:
             return {500, "internal_error"};
         case ErrorCode::unknownKey:

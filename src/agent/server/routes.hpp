@@ -8,6 +8,7 @@ class ConsentGate;
 struct AXContext;
 struct KeysContext;
 struct ScriptTools;
+struct VisionContext;
 
 // What the features' handlers hold on to for the life of the server.
 struct Features {
@@ -15,6 +16,7 @@ struct Features {
     const ConsentGate& gate;
     KeysContext& keys;
     const ScriptTools& scripts;
+    VisionContext& vision;
 };
 
 void registerRoutes(Dispatcher& dispatcher, const Features& features);
