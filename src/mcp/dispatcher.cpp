@@ -119,11 +119,12 @@ void Dispatcher::callTool(const rpc::Request& request) {
 
     json arguments = json::object();
     if (params.contains("arguments") && !params["arguments"].is_null()) arguments = params["arguments"];
-    if (arguments.is_object()) {
-        // Models often write null for an argument they mean to leave out; the agent reads it that way too.
-        for (auto it = arguments.begin(); it != arguments.end();)
-            it = it->is_null() ? arguments.erase(it) : std::next(it);
+    if (!arguments.is_object()) {
+        return replyError(request.id, rpc::kInvalidParams, "Invalid params: arguments must be an object");
     }
+    // Models often write null for an argument they mean to leave out; the agent reads it that way too.
+    for (auto it = arguments.begin(); it != arguments.end();)
+        it = it->is_null() ? arguments.erase(it) : std::next(it);
     if (auto problem = checkArguments(tool->inputSchema, arguments)) {
         const std::string message = "Invalid arguments for " + name + ": " + *problem;
         if (rulesFor(*revision_).argumentErrorsAsToolResults) {

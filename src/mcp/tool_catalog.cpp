@@ -160,7 +160,9 @@ std::vector<ToolSpec> makeCatalog() {
          "ax_type and ax_scroll so that they act there even if another application comes to the front.",
          schema({{"batch_id", property("string", "The batch's id (default \"default\").")}}), true,
          AgentRoute{"POST", "/batch/begin"}});
-    add({"batch_end", "End a batch", "Ends a batch begun with batch_begin.",
+    add({"batch_end", "End a batch",
+         "Ends a batch begun with batch_begin: requests that still name its batch_id act in the frontmost "
+         "application again.",
          schema({{"batch_id", property("string", "The batch's id (default \"default\").")}}), true,
          AgentRoute{"POST", "/batch/end"}});
     add({"screenshot", "Screenshot",
