@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         },
         [](ToolCall call, FinishCall finish) {
             if (!call.tool || !call.arguments.is_object()) std::abort();
-            finish({{"content", json::array()}, {"isError", false}});
+            finish(R"({"content":[],"isError":false})");
             return CancelCall([] {});
         });
     static const char* const kInitialize[] = {

@@ -20,10 +20,6 @@ const char* const kInstructions =
     "without "
     "asking the user.";
 
-json textResult(const std::string& text, bool isError) {
-    return {{"content", json::array({{{"type", "text"}, {"text", text}}})}, {"isError", isError}};
-}
-
 }  // namespace
 
 Dispatcher::Dispatcher(std::function<void(std::string)> send, StartCall start)
@@ -128,7 +124,7 @@ void Dispatcher::callTool(const rpc::Request& request) {
     if (auto problem = checkArguments(tool->inputSchema, arguments)) {
         const std::string message = "Invalid arguments for " + name + ": " + *problem;
         if (rulesFor(*revision_).argumentErrorsAsToolResults) {
-            return send_(rpc::result(request.id, textResult(message, true)));
+            return send_(rpc::resultText(request.id, errorResult(message)));
         }
         return replyError(request.id, rpc::kInvalidParams, message);
     }
@@ -140,11 +136,11 @@ void Dispatcher::callTool(const rpc::Request& request) {
     }
     const std::uint64_t serial = ++nextSerial_;
     inFlight_[key] = InFlight{serial, {}};
-    FinishCall finish = [this, key, serial, id = request.id](json result) {
+    FinishCall finish = [this, key, serial, id = request.id](ToolResultText result) {
         const auto it = inFlight_.find(key);
         if (it == inFlight_.end() || it->second.serial != serial) return;  // cancelled: never answered
         inFlight_.erase(it);
-        send_(rpc::result(id, result));
+        send_(rpc::resultText(id, result));
     };
     CancelCall cancelCall = start_(ToolCall{tool, std::move(arguments)}, std::move(finish));
     if (const auto it = inFlight_.find(key); it != inFlight_.end() && it->second.serial == serial) {

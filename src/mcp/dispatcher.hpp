@@ -15,6 +15,7 @@
 
 #include "mcp/json_rpc.hpp"
 #include "mcp/tool_catalog.hpp"
+#include "mcp/tool_result.hpp"
 
 namespace pavo::mcp {
 
@@ -23,8 +24,9 @@ struct ToolCall {
     nlohmann::json arguments;  // an object that fits the tool's schema
 };
 
-// Called once with the CallToolResult; a call that was cancelled may still call it, and is not answered.
-using FinishCall = std::function<void(nlohmann::json result)>;
+// Called once with the CallToolResult (as JSON text); a call that was cancelled may still call it, and is not
+// answered.
+using FinishCall = std::function<void(ToolResultText result)>;
 using CancelCall = std::function<void()>;
 using StartCall = std::function<CancelCall(ToolCall call, FinishCall finish)>;
 

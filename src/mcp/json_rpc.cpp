@@ -85,6 +85,15 @@ std::string result(const json& id, const json& value) {
     return dumpSafe(json{{"jsonrpc", "2.0"}, {"id", id}, {"result", value}});
 }
 
+std::string resultText(const json& id, std::string_view value) {
+    std::string line = R"({"jsonrpc":"2.0","id":)";
+    line += id.dump();
+    line += R"(,"result":)";
+    line += value;
+    line += '}';
+    return line;
+}
+
 std::string error(const json& id, int code, std::string_view message, const std::optional<json>& data) {
     json body{{"code", code}, {"message", std::string(message)}};
     if (data) body["data"] = *data;

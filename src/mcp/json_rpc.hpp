@@ -47,6 +47,8 @@ Message decode(std::string_view line);
 
 // One line of output (no newline): a result or an error for `id`.
 std::string result(const nlohmann::json& id, const nlohmann::json& value);
+// The same with the result already written as JSON text (one line).
+std::string resultText(const nlohmann::json& id, std::string_view value);
 std::string error(const nlohmann::json& id, int code, std::string_view message,
                   const std::optional<nlohmann::json>& data = std::nullopt);
 

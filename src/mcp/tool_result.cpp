@@ -80,52 +80,105 @@ std::string advice(const std::string& code) {
     return "";
 }
 
-}  // namespace
-
-json errorResult(const std::string& message, const json& structured) {
-    json result{{"content", json::array({{{"type", "text"}, {"text", message}}})}, {"isError", true}};
-    if (structured.is_object()) result["structuredContent"] = structured;
-    return result;
+// Text already known to be valid UTF-8 (it came out of the JSON parser) needs only quotes, backslashes and
+// control characters escaped; nlohmann's general escaper is several times slower on a large reply.
+void appendEscaped(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(text.substr(run, i - run));
+        run = i + 1;
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+        }
+    }
+    out.append(text.substr(run));
 }
 
-json successResult(const std::string& summaryLine, const json& structured) {
-    return {
-        {"content", json::array({{{"type", "text"}, {"text", summaryLine + "\n" + dumpSafe(structured)}}})},
-        {"structuredContent", structured},
-        {"isError", false}};
+// The agent's body goes out as it came, checked but not rewritten: a tree of thousands of elements is not
+// turned into values only to be written out again twice. It is one line only if the agent wrote it compact.
+ToolResultText successResult(const std::string& summaryLine, std::string_view body, const json& parsed) {
+    const bool compact = body.find_first_of("\r\n") == std::string_view::npos;
+    const std::string rewritten = compact ? std::string() : dumpSafe(parsed);
+    const std::string_view structured = compact ? body : std::string_view(rewritten);
+    std::string out;
+    out.reserve(2 * structured.size() + summaryLine.size() + 96);
+    out += R"({"content":[{"type":"text","text":")";
+    appendEscaped(out, summaryLine);
+    out += "\\n";
+    appendEscaped(out, structured);
+    out += R"("}],"structuredContent":)";
+    out += structured;
+    out += R"(,"isError":false})";
+    return out;
+}
+
+}  // namespace
+
+ToolResultText resultText(const json& result) {
+    return dumpSafe(result);
+}
+
+ToolResultText errorResult(const std::string& message, const json& structured) {
+    json result{{"content", json::array({{{"type", "text"}, {"text", message}}})}, {"isError", true}};
+    if (structured.is_object()) result["structuredContent"] = structured;
+    return dumpSafe(result);
 }
 
 InterpretedAnswer interpretAnswer(const ToolSpec& tool, const std::optional<AgentAnswer>& answer,
                                   std::uint16_t agentPort) {
     InterpretedAnswer out;
-    if (!answer) {
-        out.outcome = {"error", "agent_unreachable"};
-        out.toolResult = errorResult("pavo-agent did not answer on 127.0.0.1:" + std::to_string(agentPort) +
-                                     " (is it running, and is this its port?).");
+    const auto fail = [&](CallOutcome outcome, std::string message, const json& structured = nullptr) {
+        out.outcome = std::move(outcome);
+        out.message = std::move(message);
+        out.toolResult = errorResult(out.message, structured);
         return out;
+    };
+    if (!answer) {
+        return fail({"error", "agent_unreachable"},
+                    "pavo-agent did not answer on 127.0.0.1:" + std::to_string(agentPort) +
+                        " (is it running, and is this its port?).");
     }
     auto parsed = common::parseJsonObject(answer->body);
     const std::string status = std::to_string(answer->status);
     if (answer->status >= 200 && answer->status < 300) {
         if (!parsed) {
-            out.outcome = {"error", "bad_reply"};
-            out.toolResult =
-                errorResult("pavo-agent answered " + status + " with a body that is not a JSON object.");
-            return out;
+            return fail({"error", "bad_reply"},
+                        "pavo-agent answered " + status + " with a body that is not a JSON object.");
         }
         out.succeeded = true;
         out.reply = std::move(*parsed);
-        out.toolResult = successResult(summary(tool.name, out.reply), out.reply);
+        out.message = summary(tool.name, out.reply);
+        out.toolResult = successResult(out.message, answer->body, out.reply);
         return out;
     }
     const std::string code = parsed ? text(*parsed, "error") : std::string();
-    out.outcome = {code == "consent_denied" ? "denied" : "error", code.empty() ? "http_" + status : code};
-    if (parsed) out.reply = *parsed;
     std::string message = "pavo-agent refused " + tool.name + " with " + status +
                           (code.empty() ? "" : " " + code) + "." + advice(code);
     message += "\n" + (parsed ? dumpSafe(*parsed) : answer->body.substr(0, 2000));
-    out.toolResult = errorResult(message, parsed ? *parsed : json(nullptr));
-    return out;
+    if (parsed) out.reply = *parsed;
+    return fail({code == "consent_denied" ? "denied" : "error", code.empty() ? "http_" + status : code},
+                std::move(message), parsed ? *parsed : json(nullptr));
 }
 
 }  // namespace pavo::mcp

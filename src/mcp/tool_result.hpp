@@ -24,8 +24,12 @@ struct CallOutcome {
     std::string reason;
 };
 
+// A CallToolResult as the JSON text that goes to the client (one line).
+using ToolResultText = std::string;
+
 struct InterpretedAnswer {
-    nlohmann::json toolResult;
+    ToolResultText toolResult;
+    std::string message;  // the text the model reads, for callers that put it beside something else
     CallOutcome outcome;
     nlohmann::json reply;  // the agent's JSON body; null when it had none
     bool succeeded = false;
@@ -36,9 +40,9 @@ InterpretedAnswer interpretAnswer(const ToolSpec& tool, const std::optional<Agen
                                   std::uint16_t agentPort);
 
 // A result with only a text, for failures that never reached the agent.
-nlohmann::json errorResult(const std::string& text, const nlohmann::json& structured = nullptr);
+ToolResultText errorResult(const std::string& text, const nlohmann::json& structured = nullptr);
 
-// "Summary line" then the JSON, as one text block, plus the JSON as structured content.
-nlohmann::json successResult(const std::string& summary, const nlohmann::json& structured);
+// Any result built as a value.
+ToolResultText resultText(const nlohmann::json& result);
 
 }  // namespace pavo::mcp

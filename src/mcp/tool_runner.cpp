@@ -119,7 +119,7 @@ asio::awaitable<ToolRunner::Output> ToolRunner::screenshot(json arguments) {
 
     PreparedScreenshot& shot = *taken.shot;
     json description = describeScreenshot(shot);
-    if (!ocr) co_return Output{screenshotResult(shot, description, false, ""), {}};
+    if (!ocr) co_return Output{resultText(screenshotResult(shot, description, false, "")), {}};
 
     json body{{"imageBase64", base64Encode(*shot.fullPng)}};
     if (pid) body["pid"] = *pid;
@@ -132,16 +132,14 @@ asio::awaitable<ToolRunner::Output> ToolRunner::screenshot(json arguments) {
     InterpretedAnswer interpreted = interpretAnswer(ocrTool, answer, parts_.agent.port());
     if (!interpreted.succeeded) {
         // The picture is still worth having; the failure is said beside it.
-        const auto& content = interpreted.toolResult["content"];
-        const std::string why = content.empty() ? "" : content[0].value("text", "");
-        co_return Output{screenshotResult(shot, description, true, "Text recognition failed: " + why),
+        co_return Output{resultText(screenshotResult(shot, description, true,
+                                                     "Text recognition failed: " + interpreted.message)),
                          interpreted.outcome};
     }
     description["ocr"] = onScreen(interpreted.reply.value("results", json::array()), shot.source);
-    co_return Output{screenshotResult(shot, description, false,
-                                      std::to_string(description["ocr"].size()) +
-                                          " lines of text, boxes in screen points."),
-                     {}};
+    const std::string note =
+        std::to_string(description["ocr"].size()) + " lines of text, boxes in screen points.";
+    co_return Output{resultText(screenshotResult(shot, description, false, note)), {}};
 }
 
 }  // namespace pavo::mcp

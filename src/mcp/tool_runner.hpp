@@ -39,7 +39,7 @@ class ToolRunner {
 
   private:
     struct Output {
-        nlohmann::json result;
+        ToolResultText result;
         CallOutcome outcome;
     };
 

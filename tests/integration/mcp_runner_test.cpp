@@ -72,7 +72,8 @@ struct Harness {
     json call(const std::string& tool, json arguments) {
         std::optional<json> result;
         const std::size_t idleBefore = idleCount();
-        runner->start({findTool(tool), std::move(arguments)}, [&](json r) { result = std::move(r); });
+        runner->start({findTool(tool), std::move(arguments)},
+                      [&](std::string r) { result = json::parse(r); });
         runUntil([&] { return result && idleCount() > idleBefore; });
         return result.value_or(json());
     }
@@ -156,7 +157,7 @@ TEST(McpRunner, CancellingACallClosesItsAgentConnectionAndAuditsIt) {
 
     std::optional<json> result;
     const CancelCall cancel = harness.runner->start({findTool("run_shortcut"), {{"name", "slow"}}},
-                                                    [&](json r) { result = std::move(r); });
+                                                    [&](std::string r) { result = json::parse(r); });
     bool closed = false;
     std::thread agentSide([&] {
         asio::ip::tcp::socket socket(probe);

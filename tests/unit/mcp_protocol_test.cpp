@@ -248,9 +248,9 @@ TEST(McpProtocol, CancellationStopsACallAndItIsNeverAnswered) {
     EXPECT_EQ(session.cancels, 1);
 
     session.sent.clear();
-    session.finishers[0]({{"content", json::array()}});
+    session.finishers[0](R"({"content":[]})");
     EXPECT_TRUE(session.sent.empty()) << "a cancelled call is not answered even when it ends";
-    session.finishers[1]({{"content", json::array()}});
+    session.finishers[1](R"({"content":[]})");
     ASSERT_EQ(session.sent.size(), 1u);
     EXPECT_EQ(session.sent[0]["id"], 2);
 

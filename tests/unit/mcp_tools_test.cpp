@@ -68,6 +68,10 @@ TEST(McpTools, AgentAnswersBecomeToolResultsWithTheAgentsBody) {
          "ok", "", "Clicked at (120, 210)"},
         {"ax_find", AgentAnswer{200, R"({"matches":[{"id":"a","role":"AXButton"}]})"}, false, "ok", "",
          "1 matching"},
+        {"ax_find", AgentAnswer{200, R"({"matches":[{"id":"q","label":"Say \"hi\" \\ café \n\t\u0001 ✓"}]})"},
+         false, "ok", "", "1 matching"},
+        {"batch_begin", AgentAnswer{200, "{\n  \"ok\": true,\n  \"batch_id\": \"b\"\n}"}, false, "ok", "",
+         "Batch b"},
         {"ax_click", AgentAnswer{403, R"({"error":"consent_denied"})"}, true, "denied", "consent_denied",
          "Do not repeat"},
         {"ax_click", AgentAnswer{404, R"({"error":"element_not_found"})"}, true, "error", "element_not_found",
@@ -80,19 +84,19 @@ TEST(McpTools, AgentAnswersBecomeToolResultsWithTheAgentsBody) {
     };
     for (const auto& row : rows) {
         const InterpretedAnswer out = interpretAnswer(*findTool(row.tool), row.answer, 47824);
-        const std::string text = out.toolResult["content"][0]["text"];
-        EXPECT_EQ(out.toolResult["isError"], row.isError) << text;
+        const json result = json::parse(out.toolResult);
+        const std::string text = result["content"][0]["text"];
+        EXPECT_EQ(result["isError"], row.isError) << text;
         EXPECT_EQ(out.outcome.result, row.result) << text;
         EXPECT_EQ(out.outcome.reason, row.reason) << text;
         EXPECT_NE(text.find(row.text), std::string::npos) << text;
         const auto body = row.answer ? json::parse(row.answer->body, nullptr, false) : json();
         if (body.is_object()) {
-            EXPECT_EQ(out.toolResult["structuredContent"], body)
-                << "the agent's body reaches the client whole";
-            EXPECT_NE(text.find(body.dump()), std::string::npos)
-                << "and is in the text for text-only clients";
+            EXPECT_EQ(result["structuredContent"], body) << "the agent's body reaches the client whole";
+            EXPECT_EQ(json::parse(text.substr(text.find('\n') + 1)), body)
+                << "and in the text for text-only clients";
         } else {
-            EXPECT_FALSE(out.toolResult.contains("structuredContent"));
+            EXPECT_FALSE(result.contains("structuredContent"));
         }
     }
 }
