@@ -16,7 +16,7 @@ constexpr std::uint64_t kMostReplyBytes = 256ull << 20;
 
 }  // namespace
 
-asio::awaitable<std::optional<AgentAnswer>> AgentClient::send(const AgentRoute& route, const json& arguments,
+asio::awaitable<std::optional<AgentAnswer>> AgentClient::send(AgentRoute route, json arguments,
                                                               std::chrono::milliseconds timeout) const {
     http::ClientRequest request;
     request.port = port_;

@@ -24,8 +24,8 @@ class AgentClient {
 
     // One request on a fresh loopback connection; nothing when the agent cannot be reached, does not
     // answer within `timeout`, or the awaiting coroutine is cancelled (its connection is then closed).
-    boost::asio::awaitable<std::optional<AgentAnswer>> send(const AgentRoute& route,
-                                                            const nlohmann::json& arguments,
+    // Parameters are taken by value: a coroutine must not hold references to its caller's temporaries.
+    boost::asio::awaitable<std::optional<AgentAnswer>> send(AgentRoute route, nlohmann::json arguments,
                                                             std::chrono::milliseconds timeout) const;
 
   private:

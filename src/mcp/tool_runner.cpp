@@ -124,8 +124,10 @@ asio::awaitable<ToolRunner::Output> ToolRunner::screenshot(json arguments) {
     json body{{"imageBase64", base64Encode(*shot.fullPng)}};
     if (pid) body["pid"] = *pid;
     shot.fullPng.reset();
-    const auto answer =
-        co_await parts_.agent.send(AgentRoute{"POST", "/ocr"}, body, requestTimeout("ocr", body));
+    // A named route and no temporaries in the co_await: g++ 12 destroys such temporaries twice.
+    const AgentRoute ocrRoute{"POST", "/ocr"};
+    const auto timeout = requestTimeout("ocr", body);
+    const auto answer = co_await parts_.agent.send(ocrRoute, std::move(body), timeout);
     if (co_await wasCancelled()) throw boost::system::system_error(asio::error::operation_aborted);
 
     const ToolSpec& ocrTool = *findTool("ocr");

@@ -32,8 +32,19 @@ http::HTTPResponse jsonReply(int status, const json& body) {
     return response;
 }
 
+// A screen of one colour, 40 x 20 at (300, 40), or nothing for a pid it does not know.
+class FakeCapture final : public platform::ScreenCapture {
+  public:
+    platform::CaptureResult capture(std::optional<std::int64_t> pid) override {
+        if (pid && *pid != 4242)
+            return {std::nullopt, "no visible window of process " + std::to_string(*pid)};
+        return {platform::ScreenImage{300, 40, 40, 20, std::vector<std::uint8_t>(40 * 20 * 3, 90)}, {}};
+    }
+};
+
 struct Harness {
     asio::io_context io{1};
+    FakeCapture screen;
     std::vector<http::HTTPRequest> agentSaw;
     std::vector<json> overlaySaw;
     std::function<http::HTTPResponse(const http::HTTPRequest&)> agentAnswers = [](const http::HTTPRequest&) {
@@ -60,7 +71,7 @@ struct Harness {
         overlay.start();
         client = std::make_unique<AgentClient>(agentPort.value_or(agent.port()), "agent-token");
         runner = std::make_unique<ToolRunner>(RunnerParts{io.get_executor(), io.get_executor(), *client, link,
-                                                          nullptr, "pavo-mcp-test", "salt"});
+                                                          &screen, "pavo-mcp-test", "salt"});
     }
 
     void runUntil(const std::function<bool()>& done) {
@@ -148,6 +159,33 @@ TEST(McpRunner, TheOverlayIsShownEachStepInOrder) {
                                             "status idle"};
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(harness.overlaySaw.back().dump().find("secret"), std::string::npos);
+}
+
+TEST(McpRunner, AScreenshotWithOcrSendsTheCaptureToTheAgentAndMapsTheTextToTheScreen) {
+    Harness harness;
+    harness.agentAnswers = [](const http::HTTPRequest& request) {
+        if (request.path != "/ocr") return jsonReply(404, {{"error", "not_found"}});
+        return jsonReply(200, json::parse(R"({"results":[{"text":"OK","confidence":0.9,
+                                              "boundingBox":{"x":5,"y":6,"width":7,"height":8}}]})"));
+    };
+    const json shot = harness.call("screenshot", {{"pid", 4242}, {"ocr", true}});
+    ASSERT_EQ(shot["isError"], false) << shot.dump().substr(0, 500);
+    EXPECT_EQ(shot["content"][0]["type"], "image");
+    EXPECT_EQ(shot["content"][0]["mimeType"], "image/png");
+    EXPECT_EQ(shot["structuredContent"]["ocr"][0]["boundingBox"],
+              json::parse(R"({"x":305.0,"y":46.0,"width":7,"height":8})"));
+    ASSERT_EQ(harness.agentSaw.size(), 1u);
+    const json sent = json::parse(harness.agentSaw[0].body);
+    EXPECT_EQ(sent["pid"], 4242);
+    EXPECT_EQ(sent["imageBase64"].get<std::string>().substr(0, 4), "iVBO") << "a PNG, in Base64";
+
+    const json missing = harness.call("screenshot", {{"pid", 7}});
+    EXPECT_EQ(missing["isError"], true);
+    EXPECT_NE(missing["content"][0]["text"].get<std::string>().find("process 7"), std::string::npos);
+    harness.agentAnswers = [](const http::HTTPRequest&) { return jsonReply(404, {{"error", "not_found"}}); };
+    const json refused = harness.call("screenshot", {{"ocr", true}});
+    EXPECT_EQ(refused["isError"], true) << "text recognition failed, and the result says so";
+    EXPECT_EQ(refused["content"][0]["type"], "image") << "but the picture is still there";
 }
 
 TEST(McpRunner, CancellingACallClosesItsAgentConnectionAndAuditsIt) {

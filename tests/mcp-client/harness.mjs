@@ -77,11 +77,11 @@ export function journalOf(path, kind) {
   return readFileSync(path, "utf8").split("\n").filter(Boolean).map((l) => JSON.parse(l)).filter((e) => e.kind === kind);
 }
 
-export async function connect(agentPort, home, protocolVersion) {
+export async function connect(agentPort, home, protocolVersion, extraEnv = {}) {
   const transport = new StdioClientTransport({
     command: bin.mcp,
     args: ["--port", String(agentPort)],
-    env: { PATH: process.env.PATH, HOME: home, VEXLO_PAVO_SIDECAR_TOKEN: "agent-secret" },
+    env: { PATH: process.env.PATH, HOME: home, VEXLO_PAVO_SIDECAR_TOKEN: "agent-secret", ...extraEnv },
     stderr: "pipe",
   });
   let stderr = "";
