@@ -36,6 +36,10 @@ std::string text(const json& reply, const char* key) {
     return it != reply.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+std::string count(std::size_t n, const std::string& what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 std::string summary(const std::string& tool, const json& reply) {
     if (tool == "ax_tree" || tool == "tree_and_ocr") {
         const auto tree = reply.find("tree");
@@ -45,7 +49,7 @@ std::string summary(const std::string& tool, const json& reply) {
         if (tool == "tree_and_ocr") line += " and " + std::to_string(sizeOf(reply, "ocr")) + " lines of text";
         return line + ".";
     }
-    if (tool == "ax_find") return std::to_string(sizeOf(reply, "matches")) + " matching elements.";
+    if (tool == "ax_find") return count(sizeOf(reply, "matches"), "matching element") + ".";
     if (tool == "ax_click") {
         if (text(reply, "method") == "synthesized_click" && reply.contains("x") && reply.contains("y")) {
             return "Clicked at (" + reply["x"].dump() + ", " + reply["y"].dump() + ").";
@@ -56,9 +60,9 @@ std::string summary(const std::string& tool, const json& reply) {
     if (tool == "ax_scroll") return "Scrolled.";
     if (tool == "keystrokes") return "Keystrokes sent (" + text(reply, "method") + ").";
     if (tool == "run_script" || tool == "run_shortcut") return "Finished; its output is in output.";
-    if (tool == "list_shortcuts") return std::to_string(sizeOf(reply, "shortcuts")) + " shortcuts.";
-    if (tool == "ocr") return std::to_string(sizeOf(reply, "results")) + " lines of text.";
-    if (tool == "visual_find") return std::to_string(sizeOf(reply, "results")) + " places found, best first.";
+    if (tool == "list_shortcuts") return count(sizeOf(reply, "shortcuts"), "shortcut") + ".";
+    if (tool == "ocr") return count(sizeOf(reply, "results"), "line") + " of text.";
+    if (tool == "visual_find") return count(sizeOf(reply, "results"), "place") + " found, best first.";
     if (tool == "batch_begin")
         return "Batch " + text(reply, "batch_id") + " pinned to the frontmost application.";
     if (tool == "batch_end") return "Batch " + text(reply, "batch_id") + " ended.";
