@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "overlay/event_decoder.hpp"
+#include "overlay/service/event_decoder.hpp"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "common/files.hpp"
-#include "overlay/command_line.hpp"
-#include "overlay/consent_manager.hpp"
-#include "overlay/controller.hpp"
-#include "overlay/install.hpp"
-#include "overlay/socket_file.hpp"
+#include "overlay/service/command_line.hpp"
+#include "overlay/service/consent_manager.hpp"
+#include "overlay/service/socket_file.hpp"
+#include "overlay/ui/controller.hpp"
+#include "overlay/ui/install.hpp"
 #include "platform/launchd/launchd_installer.hpp"
 #include "platform/linux/systemd_unit.hpp"
 #include "platform/linux/systemd_user_installer.hpp"

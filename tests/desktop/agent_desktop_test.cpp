@@ -220,22 +220,6 @@ TEST_F(AgentOnDesktop, ScrollingARealScrollPaneMovesItsScrollBarBothWays) {
     EXPECT_TRUE(eventually([&] { return scrollBarPositions(factory->pid()) == before; })) << after.at(0);
 }
 
-TEST_F(AgentOnDesktop, AFrontmostSwitchFlushesTheTreeCache) {
-    auto factory = startApplication("gtk3-widget-factory", {});
-    auto zenity = startApplication("zenity", {"--info", "--text=switch"});
-    ASSERT_TRUE(activate(linuxDesktop(), factory->pid()));
-
-    std::string cache;
-    EXPECT_EQ(tree(std::nullopt, &cache)["label"], "gtk3-widget-factory");
-    EXPECT_EQ(cache, "MISS");
-    tree(std::nullopt, &cache);
-    EXPECT_EQ(cache, "HIT");
-
-    ASSERT_TRUE(activate(linuxDesktop(), zenity->pid()));
-    EXPECT_EQ(tree(std::nullopt, &cache)["label"], "zenity");
-    EXPECT_EQ(cache, "MISS");
-}
-
 TEST_F(AgentOnDesktop, AFrozenApplicationStallsNeitherHealthNorAnotherApplicationsTree) {
     auto factory = startApplication("gtk3-widget-factory", {});
     auto zenity = startApplication("zenity", {"--entry"});

@@ -113,9 +113,41 @@ TEST_F(LinuxPort, ASynthesizedClickAtAFramesCentreLandsOnThatElement) {
         << " app " << factory->pid() << " value " << ax.stringAttribute(*field, "AXValue").value_or("-");
 }
 
+TEST_F(LinuxPort, APostedMouseEventHasReachedTheServerWhenThePostReturns) {
+    // Nothing else is posted afterwards that could push it out of the client's buffer.
+    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{123, 321}, {640, 480}}) {
+        ASSERT_TRUE(
+            desktop.input().postMouseEvent(MouseEvent{MouseEventType::mouseMoved, double(x), double(y), 0}));
+        const auto where = runToCompletion("/usr/bin/xdotool", {"getmouselocation"}, desktopEnvironment());
+        EXPECT_EQ(where.output.rfind("x:" + std::to_string(x) + " y:" + std::to_string(y) + " ", 0), 0u)
+            << where.output;
+    }
+}
+
+TEST_F(LinuxPort, AnOutsideChangeShowsOnceTheReadsOfASecondAgoAreForgotten) {
+    auto zenity = startApplication("zenity", {"--entry", "--entry-text=before"});
+    const AXElement entry = elementOf(*zenity, "AXTextField");
+    EXPECT_EQ(ax.stringAttribute(entry, "AXValue"), "before");
+    // Another program changes the text; this process posts nothing that would forget its reads.
+    ASSERT_TRUE(eventually([&] { return ax.booleanAttribute(entry, "AXFocused") == true; }));
+    runToCompletion("/usr/bin/xdotool", {"key", "--clearmodifiers", "End", "x"}, desktopEnvironment());
+    EXPECT_TRUE(eventually([&] { return ax.stringAttribute(entry, "AXValue") == "beforex"; }))
+        << ax.stringAttribute(entry, "AXValue").value_or("<none>");
+}
+
 TEST_F(LinuxPort, AWidgetFactorySnapshotHasHundredsOfElementsWithMappedRolesAndOnScreenFrames) {
     auto factory = startApplication("gtk3-widget-factory", {});
-    const agent::AXElementInfo root = agent::buildTree(ax, ax.applicationElement(factory->pid()), "0");
+    agent::AXElementInfo root;
+    std::function<int(const agent::AXElementInfo&)> count = [&](const agent::AXElementInfo& e) {
+        int n = 1;
+        for (const auto& child : e.children.value_or(std::vector<agent::AXElementInfo>{})) n += count(child);
+        return n;
+    };
+    // The factory fills its window after first showing it.
+    eventually([&] {
+        root = agent::buildTree(ax, ax.applicationElement(factory->pid()), "0");
+        return count(root) > 200;
+    });
     std::map<std::string, int> roles;
     int total = 0, framed = 0;
     std::function<void(const agent::AXElementInfo&)> visit = [&](const agent::AXElementInfo& e) {

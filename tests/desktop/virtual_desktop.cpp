@@ -150,6 +150,8 @@ std::unique_ptr<ChildProcess> startApplication(const std::string& program,
         },
         std::chrono::seconds(15));
     if (!shown) throw std::runtime_error(program + " never showed a window: " + app->output());
+    // The window manager lists and focuses a new window a moment after the toolkit has shown it.
+    eventually([&] { return linuxDesktop().workspace().frontmost().pid == pid; }, std::chrono::seconds(10));
     return app;
 }
 

@@ -11,8 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.hpp"
-#include "overlay/consent_dialog.hpp"
-#include "overlay/controller.hpp"
+#include "overlay/ui/consent_dialog.hpp"
+#include "overlay/ui/controller.hpp"
 #include "tcp_client.hpp"
 
 namespace pavo::overlay {

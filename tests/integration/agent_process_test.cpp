@@ -6,6 +6,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "agent/command_line.hpp"
 #include "child_process.hpp"
 #include "tcp_client.hpp"
 
@@ -27,18 +28,9 @@ class AgentProcess : public ::testing::Test {
     std::string defaultTokenFile() const { return home.path() + "/Vault-Vexlo/secrets/pavo/sidecar-token"; }
 
     std::vector<std::string> usage() const {
-        return {
-            "Usage: pavo-agent [options] [install|permissions]",
-            "Options:",
-            "  --port <port>            Listen port (default: 47824)",
-            "  --token <token>          Auth token (default: $VEXLO_PAVO_SIDECAR_TOKEN)",
-            "  --token-file <path>      Auth token file (default: " + defaultTokenFile() + ")",
-            "  --executable-path <path> Path to binary for LaunchAgent (default: Bundle.main.executablePath)",
-            "  --no-prompt              Do not show macOS permission prompts",
-            "Commands:",
-            "  install                  Write LaunchAgent plist and load it",
-            "  permissions              Check/request Accessibility and Screen Recording",
-        };
+        agent::AgentDefaults defaults;
+        defaults.tokenFile = defaultTokenFile();
+        return agent::usageLines(defaults);
     }
 
     // Starts serving on a free port and returns the port from the ready line.
@@ -62,25 +54,20 @@ TEST_F(AgentProcess, WithoutAnyTokenItSaysWhatIsRequiredAndExits1) {
     EXPECT_EQ(runToCompletion(kAgent, {}, environment({{"VEXLO_PAVO_SIDECAR_TOKEN", ""}})).status, 1);
 }
 
-TEST_F(AgentProcess, HelpUsageErrorsAndUnknownCommands) {
-    auto help = runToCompletion(kAgent, {"--port", "80", "--help"}, environment());
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.lines, usage());
-
-    auto last = runToCompletion(kAgent, {"--port"}, environment());
-    EXPECT_EQ(last.status, 1);
-    EXPECT_EQ(last.lines, usage());
-
-    EXPECT_EQ(runToCompletion(kAgent, {"--port", "x", "--help"}, environment()).status, 1);
-
-    auto unknown = runToCompletion(kAgent, {"frobnicate"}, environment());
-    EXPECT_EQ(unknown.status, 1);
-    ASSERT_FALSE(unknown.lines.empty());
-    EXPECT_EQ(unknown.lines.front(), "Unknown command: frobnicate");
-
-    auto outOfRange = runToCompletion(kAgent, {"--port", "65536", "--token", "t"}, environment());
-    EXPECT_EQ(outOfRange.status, 1);
-    EXPECT_NE(outOfRange.output.find("Usage: pavo-agent"), std::string::npos);
+TEST_F(AgentProcess, HelpAndUsageErrorsPrintTheUsageAndExitWithTheirStatus) {
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> rows = {
+        {{"--port", "80", "--help"}, 0, "Usage: pavo-agent"},
+        {{"--port"}, 1, "Usage: pavo-agent"},
+        {{"frobnicate"}, 1, "Unknown command: frobnicate"},
+        {{"--port", "65536", "--token", "t"}, 1, "Error: --port must be between 0 and 65535"},
+    };
+    for (const auto& [arguments, status, firstLine] : rows) {
+        const auto run = runToCompletion(kAgent, arguments, environment());
+        EXPECT_EQ(run.status, status) << arguments[0];
+        ASSERT_FALSE(run.lines.empty());
+        EXPECT_EQ(run.lines.front().rfind(firstLine, 0), 0u) << run.output;
+        EXPECT_EQ(run.lines.back(), usage().back()) << "the whole usage text reaches the terminal";
+    }
 }
 
 TEST_F(AgentProcess, ServesHealthAndChecksTheTokenFromTheTrimmedDefaultFile) {
@@ -193,6 +180,90 @@ TEST_F(AgentProcess, PortInUseIsAFatalErrorAndSigtermEndsServingCleanly) {
 
     first.signal(SIGTERM);
     EXPECT_EQ(first.waitForExit(), 0);
+}
+
+const std::string kSocketFile = "Library/Application Support/Vexlo/Pavo/overlay.sock";
+
+struct Started {
+    std::optional<std::string> gateLine;
+    int healthStatus = 0;
+};
+
+Started start(const TempDir& home) {
+    ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, {{"HOME", home.path()}});
+    Started started;
+    const auto ready = agent.waitForLine("Server listening on 127.0.0.1:");
+    EXPECT_TRUE(ready) << agent.output();
+    if (!ready) return started;
+    started.gateLine = agent.waitForLine("Consent gate: ");
+    started.healthStatus = statusOf(request(
+        static_cast<std::uint16_t>(std::stoi(ready->substr(ready->rfind(':') + 1))), "GET", "/health"));
+    return started;
+}
+
+TEST(AgentConsentGate, TheSocketFileFoundAtStartUpDecidesTheGateAndItServesEitherWay) {
+    const std::string ungated = "Consent gate: no overlay found, actions are not gated";
+    const std::vector<std::pair<std::optional<std::string>, std::string>> rows = {
+        {std::nullopt, ungated},
+        {"", ungated},
+        {"{not json", ungated},
+        {R"({"port": 70000, "token": "x"})", ungated},
+        {R"({"port": 4000})", ungated},
+        {R"({"port":47999,"token":"overlay-token"})", "Consent gate: overlay at 127.0.0.1:47999"},
+    };
+    for (const auto& [content, line] : rows) {
+        TempDir home;
+        if (content) home.write(kSocketFile, *content);
+        const auto started = start(home);
+        EXPECT_EQ(started.gateLine, line) << content.value_or("(no file)");
+        EXPECT_EQ(started.healthStatus, 200);
+    }
+}
+
+// With no session bus at all the real desktop has no accessibility to offer.
+class AgentWithoutSimulation : public ::testing::Test {
+  protected:
+    TempDir home;
+};
+
+TEST_F(AgentWithoutSimulation, AnswersAsAMachineWithoutAccessibilityPermission) {
+    for (const char* kind : {"", "linux"}) {
+        std::map<std::string, std::string> environment{{"HOME", home.path()}};
+        if (*kind) environment["VEXLO_PAVO_DESKTOP"] = kind;
+        ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, environment);
+        auto line = agent.waitForLine("Server listening on 127.0.0.1:");
+        ASSERT_TRUE(line) << agent.output();
+        const auto port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+        for (const char* path : {"/ax/tree", "/ax/find", "/batch/begin"}) {
+            const auto reply = request(port, "POST", path, "{}", "x-pavo-token: t\r\n");
+            EXPECT_EQ(statusOf(reply), 403) << path;
+            const json body = json::parse(bodyOf(reply));
+            EXPECT_EQ(body["error"], "ax_permission_missing") << path;
+            // A Linux user is told what to start, not where another system keeps its settings.
+            EXPECT_EQ(body["hint"].get<std::string>().rfind("Start the AT-SPI accessibility bus", 0), 0u)
+                << body;
+        }
+        EXPECT_EQ(statusOf(request(port, "POST", "/batch/end", "", "x-pavo-token: t\r\n")), 200);
+    }
+}
+
+TEST_F(AgentWithoutSimulation, AnUnusableDesktopChoiceIsAFatalError) {
+    const std::string bad = home.write("bad.json", R"({"applications": [{"pid": "1"}]})");
+    const std::vector<std::pair<std::map<std::string, std::string>, std::string>> cases = {
+        {{{"VEXLO_PAVO_DESKTOP", "simulated"}},
+         "Fatal error: the simulated desktop needs VEXLO_PAVO_DESKTOP_SCENE"},
+        {{{"VEXLO_PAVO_DESKTOP", "simulated"}, {"VEXLO_PAVO_DESKTOP_SCENE", home.path() + "/none.json"}},
+         "Fatal error: cannot read the desktop scene"},
+        {{{"VEXLO_PAVO_DESKTOP", "simulated"}, {"VEXLO_PAVO_DESKTOP_SCENE", bad}},
+         "Fatal error: the desktop scene " + bad + " is not valid: applications[0].pid: expected an integer"},
+        {{{"VEXLO_PAVO_DESKTOP", "macos"}}, "Fatal error: unknown desktop \"macos\""},
+    };
+    for (auto [environment, expected] : cases) {
+        environment["HOME"] = home.path();
+        const auto run = runToCompletion(kAgent, {"--port", "0", "--token", "t"}, environment);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.output.rfind(expected, 0), 0u) << run.output;
+    }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "overlay/event_server.hpp"
+#include "overlay/service/event_server.hpp"
 #include "tcp_client.hpp"
 
 namespace pavo::overlay {

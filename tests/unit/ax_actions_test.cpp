@@ -1,48 +1,30 @@
-// Click, type and scroll on the in-memory desktop: every reply, the events and actions that reached the
-// desktop (their order, flags, text and spacing), the target application and when the tree cache is flushed.
+// Clicking, typing and scrolling elements through the routes, with and without the operator's consent.
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/io_context.hpp>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <limits>
 
 #include "agent/ax/ax_actions.hpp"
-#include "agent/ax/ax_context.hpp"
-#include "agent/ax/ax_element.hpp"
-#include "agent/ax/ax_routes.hpp"
 #include "agent/ax/ax_tree.hpp"
-#include "agent/ax/ax_tree_cache.hpp"
-#include "agent/ax/batch_manager.hpp"
-#include "agent/consent/consent_gate.hpp"
-#include "agent/server/replies.hpp"
+#include "agent_under_test.hpp"
 #include "common/text.hpp"
-#include "platform/simulated/simulated_desktop.hpp"
+#include "scene.hpp"
+#include "stand_in_overlay.hpp"
 
 namespace pavo::agent {
 namespace {
 
-namespace asio = boost::asio;
 using nlohmann::json;
 using platform::simulated::parseScene;
-using platform::simulated::SimulatedDesktop;
-
-json element(const std::string& role, const std::string& title, json extra = json::object()) {
-    extra["role"] = role;
-    extra["title"] = title;
-    return extra;
-}
-
-json frameAt(double x, double y, double w, double h) {
-    return {{"position", {{"x", x}, {"y", y}}}, {"size", {{"width", w}, {"height", h}}}};
-}
+using testing::element;
+using testing::frame;
 
 json scene() {
     json pressable = element("AXButton", "OK", {{"actions", {"AXPress"}}});
-    json flat = element("AXButton", "Flat", frameAt(100, 200, 40, 20));
+    json flat = element("AXButton", "Flat", frame(100, 200, 40, 20));
     json bare = element("AXButton", "Bare");
     json field = element("AXTextField", "Name", {{"value", "old"}, {"settable", {"AXValue", "AXFocused"}}});
     json terminal = element("AXTextArea", "Terminal", {{"settable", {"AXFocused"}}});
@@ -50,13 +32,9 @@ json scene() {
     json window = element("AXWindow", "Main", {{"children", {pressable, flat, bare, field, terminal, list}}});
     json other =
         element("AXWindow", "Other", {{"children", {element("AXButton", "OK", {{"actions", {"AXPress"}}})}}});
-    return {
-        {"frontmost", 10},
-        {"applications",
-         {{{"pid", 10}, {"name", "One"}, {"tree", element("AXApplication", "One", {{"children", {window}}})}},
-          {{"pid", 20},
-           {"name", "Two"},
-           {"tree", element("AXApplication", "Two", {{"children", {other}}})}}}}};
+    return {{"frontmost", 10},
+            {"applications",
+             {testing::application(10, "One", {window}), testing::application(20, "Two", {other})}}};
 }
 
 // Ids as a snapshot reports them: application "0", its window "0/0", the window's children "0/0/i".
@@ -72,50 +50,27 @@ const std::string kTerminal = idIn(10, "AXTextArea", "Terminal", "0/0/4");
 const std::string kList = idIn(10, "AXScrollArea", "List", "0/0/5");
 const std::string kOtherOK = idIn(20, "AXButton", "OK", "0/0/0");
 
-struct Reply {
-    int status = 0;
-    json body;
-};
+using testing::Reply;
 
 class ElementActions : public ::testing::Test {
   protected:
-    SimulatedDesktop desktop{parseScene(scene())};
-    AXTreeCache cache;
-    BatchManager batches;
-    AXContext context{desktop, cache, batches};
-    ConsentGate ungated{nullptr};
-    AXRoutes routes = axRoutes(context, ungated);
-
-    Reply run(const RouteHandler& route, json body) {
-        http::HTTPRequest request;
-        request.method = "POST";
-        request.body = body.dump();
-        asio::io_context io;
-        std::optional<Result<http::HTTPResponse>> result;
-        std::exception_ptr failure;
-        asio::co_spawn(io, route(request), [&](std::exception_ptr e, Result<http::HTTPResponse> r) {
-            failure = e;
-            result = std::move(r);
-        });
-        io.run();
-        if (failure) std::rethrow_exception(failure);
-        const http::HTTPResponse response = *result ? **result : errorReply(result->error());
-        return {response.status, json::parse(response.body)};
-    }
+    testing::AgentUnderTest agent{scene()};
+    AXTreeCache& cache = agent.cache;
+    BatchManager& batches = agent.batches;
 
     Reply click(const std::string& id, std::optional<std::string> batch = std::nullopt) {
         json body = {{"elementId", id}};
         if (batch) body["batch_id"] = *batch;
-        return run(routes.click, body);
+        return agent.postJson("/ax/click", body);
     }
     Reply type(const std::string& id, const std::string& text) {
-        return run(routes.type, {{"elementId", id}, {"text", text}});
+        return agent.postJson("/ax/type", json{{"elementId", id}, {"text", text}});
     }
     Reply scroll(const std::string& id, const std::string& direction,
                  std::optional<double> amount = std::nullopt) {
         json body = {{"elementId", id}, {"direction", direction}};
         if (amount) body["amount"] = *amount;
-        return run(routes.scroll, body);
+        return agent.postJson("/ax/scroll", body);
     }
 
     // Puts a snapshot in the cache, so a test can tell whether the action flushed it.
@@ -124,14 +79,7 @@ class ElementActions : public ::testing::Test {
                     cache.generation());
         ASSERT_EQ(cache.size(), 1u);
     }
-
-    std::vector<json> recorded(const std::string& kind) {
-        std::vector<json> out;
-        for (const auto& r : desktop.records()) {
-            if (r.entry["kind"] == kind) out.push_back(r.entry);
-        }
-        return out;
-    }
+    std::vector<json> recorded(const std::string& kind) { return agent.recorded(kind); }
 };
 
 TEST_F(ElementActions, AButtonThatAcceptsPressIsPressedAndNothingElseIsPosted) {
@@ -180,7 +128,7 @@ TEST_F(ElementActions, FailuresLeaveTheCacheAndThePointerAlone) {
     EXPECT_TRUE(recorded("mouse").empty());
     EXPECT_EQ(cache.size(), 1u);
 
-    desktop.setTrusted(false);
+    agent.desktop.setTrusted(false);
     const Reply untrusted = click(kOK);
     EXPECT_EQ(untrusted.status, 403);
     EXPECT_EQ(untrusted.body["error"], "ax_permission_missing");
@@ -188,8 +136,8 @@ TEST_F(ElementActions, FailuresLeaveTheCacheAndThePointerAlone) {
     EXPECT_EQ(type(kField, "x").status, 403);
     EXPECT_EQ(scroll(kList, "up").status, 403);
 
-    desktop.setTrusted(true);
-    desktop.setFrontmost(std::nullopt);
+    agent.desktop.setTrusted(true);
+    agent.desktop.setFrontmost(std::nullopt);
     batches.begin("b", 10);
     // A batch cannot stand in for a missing frontmost application.
     const Reply noFront = click(kOK, "b");
@@ -200,7 +148,7 @@ TEST_F(ElementActions, FailuresLeaveTheCacheAndThePointerAlone) {
 }
 
 TEST_F(ElementActions, AnIdFromAnEarlierSnapshotNeverActsOnWhateverNowStandsAtItsPlace) {
-    platform::Accessibility& ax = desktop.accessibility();
+    platform::Accessibility& ax = agent.desktop.accessibility();
     cache.rememberWalk(10, std::make_shared<const AXSnapshot>(buildTree(ax, ax.applicationElement(10), "0")));
     EXPECT_EQ(click(kOK).status, 200);
     ASSERT_EQ(recorded("action").size(), 1u);
@@ -209,7 +157,7 @@ TEST_F(ElementActions, AnIdFromAnEarlierSnapshotNeverActsOnWhateverNowStandsAtIt
     json swapped = scene();
     auto& children = swapped["applications"][0]["tree"]["children"][0]["children"];
     std::swap(children[0], children[1]);
-    desktop.replaceScene(parseScene(swapped));
+    agent.desktop.replaceScene(parseScene(swapped));
     const Reply stale = click(kOK);
     EXPECT_EQ(stale.status, 404);
     EXPECT_EQ(stale.body["error"], "element_not_found");
@@ -268,7 +216,7 @@ TEST_F(ElementActions, TypingWithoutValueFocusesThenPostsOneKeyPairPerCharacterA
                                             {0, 0, "👍🏽"},    {36, 0, std::nullopt}};
     std::vector<std::chrono::steady_clock::time_point> downs;
     std::vector<json> keys;
-    for (const auto& r : desktop.records()) {
+    for (const auto& r : agent.desktop.records()) {
         if (r.entry["kind"] != "key") continue;
         if (r.entry["down"].get<bool>()) downs.push_back(r.time);
         keys.push_back(r.entry);
@@ -360,37 +308,50 @@ TEST(ScrollActionCount, TruncatesFiftyUnitStepsAndRejectsCountsBeyondSixtyFourBi
     EXPECT_EQ(scrollActionCount(std::nan("")), std::nullopt);
 }
 
-TEST(ElementActionBodies, DecodeOnlyObjectsWhoseKeysHaveTheirTypes) {
-    auto click = decodeAXClickRequest(R"({"elementId": "abc", "batch_id": null, "extra": [1]})");
-    ASSERT_TRUE(click);
-    EXPECT_EQ(click->elementId, "abc");
-    EXPECT_FALSE(click->batchId);
-    EXPECT_EQ(decodeAXClickRequest(R"({"elementId": "abc", "batch_id": "b"})")->batchId, "b");
-    for (const char* bad :
-         {"", "[]", "null", R"("abc")", "{}", R"({"elementId": null})", R"({"elementId": 7})",
-          R"({"elementId": "a", "batch_id": 3})", R"({"elementId": "a",)"}) {
-        EXPECT_FALSE(decodeAXClickRequest(bad)) << bad;
+class GatedActions : public ElementActions {
+  protected:
+    GatedActions() {
+        auto clock = std::make_shared<testing::FakeClock>();
+        agent.gateWith(std::make_shared<const OverlayClient>(overlay.port(), "overlay-secret",
+                                                             ConsentTiming{.clock = clock}));
     }
+    testing::StandInOverlay overlay{agent.io};
+};
 
-    auto typed = decodeAXTypeRequest(R"({"elementId": "a", "text": "héllo"})");
-    ASSERT_TRUE(typed);
-    EXPECT_EQ(typed->text, "héllo");
-    for (const char* bad : {R"({"elementId": "a"})", R"({"elementId": "a", "text": null})",
-                            R"({"elementId": "a", "text": 5})", R"({"text": "x"})"}) {
-        EXPECT_FALSE(decodeAXTypeRequest(bad)) << bad;
+TEST_F(GatedActions, AnUndecodableBodyIsABadRequestAndTheOperatorIsNeverAsked) {
+    for (const auto& [path, body] :
+         std::vector<std::pair<std::string, std::string>>{{"/ax/click", ""},
+                                                          {"/ax/type", R"({"elementId": "a"})"},
+                                                          {"/ax/scroll", R"({"elementId": "a"})"}}) {
+        const Reply reply = agent.post(path, body);
+        EXPECT_EQ(reply.status, 400) << path;
+        EXPECT_EQ(reply.body, json({{"error", "bad_request"}})) << path;
     }
+    EXPECT_TRUE(overlay.seen.empty());
+}
 
-    auto scrolled = decodeAXScrollRequest(R"({"elementId": "a", "direction": "up", "amount": 150})");
-    ASSERT_TRUE(scrolled);
-    EXPECT_EQ(scrolled->amount, 150.0);
-    EXPECT_EQ(decodeAXScrollRequest(R"({"elementId": "a", "direction": "up", "amount": 0.5})")->amount, 0.5);
-    EXPECT_FALSE(decodeAXScrollRequest(R"({"elementId": "a", "direction": "up", "amount": null})")->amount);
-    for (const char* bad : {R"({"elementId": "a"})", R"({"elementId": "a", "direction": 1})",
-                            R"({"elementId": "a", "direction": "up", "amount": "150"})",
-                            R"({"elementId": "a", "direction": "up", "amount": true})",
-                            R"({"elementId": "a", "direction": "up", "amount": 1e400})"}) {
-        EXPECT_FALSE(decodeAXScrollRequest(bad)) << bad;
-    }
+TEST_F(GatedActions, EachActionAsksAboutItsElementAndRunsOnlyWhenGranted) {
+    overlay.consent = [](const std::string&, int) { return testing::consentGranted(); };
+    EXPECT_EQ(click(kOK).status, 200);
+    EXPECT_EQ(scroll(kList, "Down", 150).status, 200);
+    const auto events = overlay.events();
+    ASSERT_EQ(events.size(), 2u);
+    const json prompt = json::parse(events[0].body);
+    EXPECT_EQ(prompt["action"], "click");
+    EXPECT_EQ(prompt["target"], kOK);
+    EXPECT_EQ(overlay.consentPolls().at(0).path, "/consent/" + prompt["id"].get<std::string>());
+    EXPECT_EQ(json::parse(events[1].body)["action"], "scroll");
+    EXPECT_EQ(recorded("action").size(), 4u) << "one press and three scroll steps";
+
+    overlay.consent = [](const std::string&, int) {
+        return testing::overlayReply(404, {{"error", "not_found"}});
+    };
+    const Reply refused = type(kTerminal, "rm -rf");
+    EXPECT_EQ(refused.status, 403);
+    EXPECT_EQ(refused.body, json({{"error", "consent_denied"}}));
+    EXPECT_EQ(json::parse(overlay.events().at(2).body)["action"], "type");
+    EXPECT_TRUE(recorded("key").empty());
+    EXPECT_TRUE(recorded("set").empty());
 }
 
 }  // namespace

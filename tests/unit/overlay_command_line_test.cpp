@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "overlay/command_line.hpp"
+#include "overlay/service/command_line.hpp"
 
 namespace pavo::overlay {
 namespace {

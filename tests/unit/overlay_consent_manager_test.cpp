@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "overlay/consent_manager.hpp"
+#include "overlay/service/consent_manager.hpp"
 
 namespace pavo::overlay {
 namespace {

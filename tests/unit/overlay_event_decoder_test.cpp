@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "overlay/event_decoder.hpp"
+#include "overlay/service/event_decoder.hpp"
 
 namespace pavo::overlay {
 namespace {

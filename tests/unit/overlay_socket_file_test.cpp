@@ -14,7 +14,7 @@
 #include "child_process.hpp"
 #include "common/files.hpp"
 #include "common/private_file.hpp"
-#include "overlay/socket_file.hpp"
+#include "overlay/service/socket_file.hpp"
 
 namespace pavo::overlay {
 namespace {

@@ -41,6 +41,13 @@ TEST(Scene, RejectsMistakesNamingWhereTheyAre) {
         "applications[0].tree.children[0].value: expected a string, number or boolean");
     EXPECT_EQ(errorOf({{"applications", {{{"pid", 1}, {"tree", {{"children", {{{"repeat", -1}}}}}}}}}}),
               "applications[0].tree.children[0].repeat: expected a count from 0 to 1000000");
+    EXPECT_EQ(
+        errorOf(
+            {{"applications",
+              {{{"pid", 1},
+                {"tree", {{"children", {{{"repeat", 1000000}, {"children", {{{"repeat", 1000000}}}}}}}}}}}}}),
+        "applications[0].tree: the scene holds more than 1000000 elements")
+        << "repeats inside repeats multiply";
     EXPECT_EQ(errorOf({{"trusted", false}, {"frontmost", nullptr}, {"applications", json::array()}}), "");
 }
 

@@ -2,8 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
+
+#include "common/json_fields.hpp"
 
 namespace pavo::platform::simulated {
 
@@ -25,24 +28,33 @@ void requireKnownKeys(const json& object, const std::string& where,
     }
 }
 
+template <typename T>
+std::optional<T> optionalField(const json& object, const char* key, const std::string& where,
+                               const char* expected) {
+    T value{};
+    switch (common::readField(object, key, value)) {
+        case common::FieldRead::absent:
+            return std::nullopt;
+        case common::FieldRead::present:
+            return value;
+        case common::FieldRead::wrongType:
+            break;
+    }
+    fail(where + "." + key, std::string("expected ") + expected);
+}
+
 std::optional<std::string> optionalString(const json& object, const char* key, const std::string& where) {
-    auto it = object.find(key);
-    if (it == object.end()) return std::nullopt;
-    if (!it->is_string()) fail(where + "." + key, "expected a string");
-    return it->get<std::string>();
+    return optionalField<std::string>(object, key, where, "a string");
 }
 
 std::optional<bool> optionalBool(const json& object, const char* key, const std::string& where) {
-    auto it = object.find(key);
-    if (it == object.end()) return std::nullopt;
-    if (!it->is_boolean()) fail(where + "." + key, "expected true or false");
-    return it->get<bool>();
+    return optionalField<bool>(object, key, where, "true or false");
 }
 
 double number(const json& object, const char* key, const std::string& where) {
-    auto it = object.find(key);
-    if (it == object.end() || !it->is_number()) fail(where + "." + key, "expected a number");
-    return it->get<double>();
+    auto value = optionalField<double>(object, key, where, "a number");
+    if (!value) fail(where + "." + key, "expected a number");
+    return *value;
 }
 
 std::int32_t pidValue(const json& value, const std::string& where) {
@@ -90,8 +102,40 @@ json instantiate(const json& templ, std::int64_t n) {
     return templ;
 }
 
+// What one scene may hold: repeats inside repeats multiply, and a file must not be able to exhaust memory
+// or the stack of whoever reads it.
+constexpr std::int64_t kMaxElements = 1'000'000;
+constexpr int kMaxDepth = 256;
+
+struct Budget {
+    std::int64_t elements = kMaxElements;
+    int depth = kMaxDepth;
+};
+
+// The elements a tree declares, repeats multiplied, counted without building them (up to just past the
+// limit, and to a depth just past the limit, so that counting itself stays cheap).
+std::int64_t declaredElements(const json& element, int depth = 0) {
+    if (!element.is_object() || depth > kMaxDepth) return 1;
+    std::int64_t total = 1;
+    const auto children = element.find("children");
+    if (children == element.end() || !children->is_array()) return total;
+    for (const json& child : *children) {
+        std::int64_t copies = 1;
+        if (child.is_object() && child.contains("repeat") && child["repeat"].is_number_integer()) {
+            copies = std::clamp<std::int64_t>(child["repeat"].get<std::int64_t>(), 0, kMaxElements + 1);
+        }
+        if (copies == 0) continue;
+        const std::int64_t each = declaredElements(child, depth + 1);
+        total += each > (kMaxElements + 1) / copies ? kMaxElements + 1 : copies * each;
+        if (total > kMaxElements) return kMaxElements + 1;
+    }
+    return total;
+}
+
 SimulatedElement parseElement(const json& object, std::int32_t pid, const std::string& scenePath,
-                              const std::string& where) {
+                              const std::string& where, Budget& budget) {
+    if (--budget.elements < 0) fail(where, "the scene holds more than 1000000 elements");
+    if (budget.depth <= 0) fail(where, "elements nest more than 256 deep");
     requireKnownKeys(object, where,
                      {"role", "title", "value", "identifier", "enabled", "focused", "position", "size",
                       "children", "childrenUnreadable", "actions", "settable", "repeat"});
@@ -144,7 +188,9 @@ SimulatedElement parseElement(const json& object, std::int32_t pid, const std::s
             json instance = copies == 1 && !child.contains("repeat") ? child : instantiate(child, n);
             if (instance.is_object()) instance.erase("repeat");
             const std::string childPath = scenePath + "/" + std::to_string(element.children.size());
-            element.children.push_back(parseElement(instance, pid, childPath, childWhere));
+            --budget.depth;
+            element.children.push_back(parseElement(instance, pid, childPath, childWhere, budget));
+            ++budget.depth;
         }
     }
     return element;
@@ -162,6 +208,7 @@ Scene parseScene(const json& document) {
     auto apps = document.find("applications");
     if (apps == document.end()) return scene;
     if (!apps->is_array()) fail("scene.applications", "expected an array");
+    Budget budget;
     for (std::size_t i = 0; i < apps->size(); ++i) {
         const json& app = (*apps)[i];
         const std::string where = "applications[" + std::to_string(i) + "]";
@@ -173,7 +220,9 @@ Scene parseScene(const json& document) {
         application.bundleId = optionalString(app, "bundleId", where).value_or("");
         application.running = optionalBool(app, "running", where).value_or(true);
         if (auto tree = app.find("tree"); tree != app.end()) {
-            application.root = parseElement(*tree, application.pid, "0", where + ".tree");
+            if (declaredElements(*tree) > budget.elements)
+                fail(where + ".tree", "the scene holds more than 1000000 elements");
+            application.root = parseElement(*tree, application.pid, "0", where + ".tree", budget);
         } else {
             application.root.pid = application.pid;
             application.root.scenePath = "0";

@@ -1,0 +1,47 @@
+#pragma once
+// Runs a coroutine to completion from a test, on an io_context the test may share with servers it runs.
+
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include <exception>
+#include <optional>
+#include <utility>
+
+namespace pavo::testing {
+
+// Runs `io` until the task is done (other work on it runs meanwhile) and rethrows what the task threw.
+template <typename T>
+T await(boost::asio::io_context& io, boost::asio::awaitable<T> task) {
+    std::optional<T> result;
+    std::exception_ptr failure;
+    boost::asio::co_spawn(io, std::move(task), [&](std::exception_ptr e, T value) {
+        failure = e;
+        if (!e) result = std::move(value);
+        io.stop();
+    });
+    io.restart();
+    io.run();
+    if (failure) std::rethrow_exception(failure);
+    return std::move(*result);
+}
+
+inline void await(boost::asio::io_context& io, boost::asio::awaitable<void> task) {
+    std::exception_ptr failure;
+    boost::asio::co_spawn(io, std::move(task), [&](std::exception_ptr e) {
+        failure = e;
+        io.stop();
+    });
+    io.restart();
+    io.run();
+    if (failure) std::rethrow_exception(failure);
+}
+
+template <typename T>
+T await(boost::asio::awaitable<T> task) {
+    boost::asio::io_context io;
+    return await(io, std::move(task));
+}
+
+}  // namespace pavo::testing
