@@ -106,7 +106,7 @@ try {
   // pavo-overlay running offscreen, with pavo-mcp posting the call's events to it.
   const runtime = join(home, "runtime");
   mkdirSync(runtime, { recursive: true, mode: 0o700 });
-  await run(join(build, "src/overlay/pavo-overlay"), ["--token", "o", "--port", "0", "--no-menu-bar"],
+  await run(join(build, "src/pavo-overlay"), ["--token", "o", "--port", "0", "--no-menu-bar"],
     { HOME: home, QT_QPA_PLATFORM: "offscreen", XDG_RUNTIME_DIR: runtime }, "[EventServer] Listening on");
   const withOverlay = mcpSession(agent.port);
   await withOverlay.call("initialize", { protocolVersion: "2025-11-25", capabilities: {}, clientInfo: { name: "bench", version: "1" } });
