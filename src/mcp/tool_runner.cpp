@@ -72,8 +72,9 @@ CancelCall ToolRunner::start(ToolCall call, FinishCall finish) {
                 out = {errorResult("pavo-mcp failed while running " + call.tool->name + ": " + what),
                        {"error", "internal_error"}};
             }
-            ended(call, out.outcome, elapsed.count());
+            // The answer first: the overlay's events are never what the client waits for.
             finish(std::move(out.result));
+            ended(call, out.outcome, elapsed.count());
         }));
     return [shared] {
         shared->cancelled = true;

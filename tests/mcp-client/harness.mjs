@@ -95,8 +95,14 @@ export async function connect(agentPort, home, protocolVersion, extraEnv = {}) {
       return original(message, options);
     };
   }
+  // Every message each way, for tests that must see what was (not) answered.
+  const sent = [], received = [];
+  const send = transport.send.bind(transport);
+  transport.send = (message, options) => (sent.push(message), send(message, options));
   await client.connect(transport);
-  return { client, transport, stderr: () => stderr };
+  const onmessage = transport.onmessage;
+  transport.onmessage = (message, extra) => (received.push(message), onmessage?.(message, extra));
+  return { client, transport, sent, received, stderr: () => stderr };
 }
 
 export async function overlayStats(port) {
