@@ -52,7 +52,7 @@ function direct(port, path, body) {
 }
 
 function mcpSession(agentPort) {
-  const { child } = run(join(build, "src/mcp/pavo-mcp"), ["--port", String(agentPort), "--token", "bench"], { HOME: home });
+  const { child } = run(join(build, "src/pavo-mcp"), ["--port", String(agentPort), "--token", "bench"], { HOME: home });
   const waiting = new Map();
   let pending = [];
   child.stdout.on("data", (chunk) => {
@@ -95,7 +95,7 @@ async function measure(label, session, agentPort, tool, path, args) {
 try {
   const scene = join(home, "scene.json");
   copyFileSync(join(source, "scenes/text_editor.json"), scene);
-  const agent = await run(join(build, "src/agent/pavo-agent"), ["--port", "0", "--token", "bench"],
+  const agent = await run(join(build, "src/pavo-agent"), ["--port", "0", "--token", "bench"],
     { HOME: home, VEXLO_PAVO_DESKTOP: "simulated", VEXLO_PAVO_DESKTOP_SCENE: scene }, "Server listening on 127.0.0.1:");
   console.log(`${rounds} rounds per line, medians; load average ${(await import("node:os")).loadavg()[0].toFixed(2)}`);
   const plain = mcpSession(agent.port);
