@@ -11,14 +11,11 @@ using nlohmann::json;
 namespace {
 
 const char* const kInstructions =
-    "Pavo operates this computer's desktop through pavo-agent while the person at it watches every step on "
-    "pavo-overlay. Find elements with ax_find (or read ax_tree), then act on them by id with ax_click, "
-    "ax_type "
-    "and ax_scroll; screenshot shows the screen. Actions that change the machine wait for the operator's "
-    "consent "
-    "in the overlay: a denial (consent_denied) is the operator's decision, so do not repeat the action "
-    "without "
-    "asking the user.";
+    "Pavo operates this computer's desktop through pavo-agent while the person at it watches every step "
+    "on pavo-overlay. Find elements with ax_find (or read ax_tree), then act on them by id with ax_click, "
+    "ax_type and ax_scroll; screenshot shows the screen. Actions that change the machine wait for the "
+    "operator's consent in the overlay: a denial (consent_denied) is the operator's decision, so do not "
+    "repeat the action without asking the user.";
 
 }  // namespace
 
@@ -32,9 +29,10 @@ void Dispatcher::onLine(std::string_view line) {
     if (const auto* notification = std::get_if<rpc::Notification>(&message))
         return handleNotification(*notification);
     if (std::holds_alternative<rpc::Batch>(message)) {
-        const std::string revision = revision_.value_or("any revision before initialize");
+        const std::string revisions =
+            revision_ ? "protocol revision " + *revision_ : "2025-11-25 or 2025-06-18";
         return replyError(nullptr, rpc::kInvalidRequest,
-                          "Invalid Request: JSON-RPC batches are not part of protocol revision " + revision);
+                          "Invalid Request: JSON-RPC batches are not part of " + revisions);
     }
     if (const auto* invalid = std::get_if<rpc::Invalid>(&message)) {
         return replyError(invalid->id, invalid->code, invalid->message);

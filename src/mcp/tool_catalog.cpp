@@ -36,21 +36,19 @@ std::vector<ToolSpec> makeCatalog() {
     const auto add = [&](ToolSpec spec) { tools.push_back(std::move(spec)); };
 
     add({"ax_tree", "Accessibility tree",
-         "Reads the accessibility tree of an application: the frontmost one, or the process root_pid. Every "
-         "element has an id (for ax_click, ax_type, ax_scroll), a role such as AXButton or AXTextField, and "
-         "when "
-         "known a label, value, enabled/focused flags and a frame {x, y, width, height} in screen points. "
-         "Large "
-         "applications give large trees; prefer ax_find when you know what you are looking for.",
+         "Reads the accessibility tree of an application: the frontmost one, or the process root_pid. "
+         "Every element has an id (for ax_click, ax_type, ax_scroll), a role such as AXButton or "
+         "AXTextField, and when known a label, value, enabled/focused flags and a frame {x, y, width, "
+         "height} in screen points. Large applications give large trees; prefer ax_find when you know what "
+         "you are looking for.",
          schema({{"root_pid",
                   property("integer", "Process id of the application; the frontmost one when absent.")}}),
          true, AgentRoute{"POST", "/ax/tree"}});
     add({"ax_find", "Find elements",
-         "Searches the frontmost application's accessibility tree (or a batch's application) and returns the "
-         "matching elements, in tree order, with their ids and frames. All filters must match: role exactly, "
-         "label and identifier as case-sensitive substrings, valueRegex as a regular expression over the "
-         "value. "
-         "Use the ids with ax_click, ax_type and ax_scroll.",
+         "Searches the frontmost application's accessibility tree (or a batch's application) and returns "
+         "the matching elements, in tree order, with their ids and frames. All filters must match: role "
+         "exactly, label and identifier as case-sensitive substrings, valueRegex as a regular expression "
+         "over the value. Use the ids with ax_click, ax_type and ax_scroll.",
          schema({{"role", property("string",
                                    "Exact role, e.g. AXButton, AXTextField, AXCheckBox, AXMenuItem, "
                                    "AXStaticText, AXWindow.")},
@@ -64,17 +62,14 @@ std::vector<ToolSpec> makeCatalog() {
                  {"batch_id", kBatchId}}),
          true, AgentRoute{"POST", "/ax/find"}});
     add({"ax_click", "Click an element",
-         "Clicks an element by id: its press action, or a real click at the centre of its frame when it has "
-         "none. "
-         "The operator is asked first and may deny (the result then says consent_denied). An id is only "
-         "valid "
-         "while the element keeps its place; on element_not_found search again with ax_find.",
+         "Clicks an element by id: its press action, or a real click at the centre of its frame when it "
+         "has none. The operator is asked first and may deny (the result then says consent_denied). An id "
+         "is only valid while the element keeps its place; on element_not_found search again with ax_find.",
          schema({{"elementId", kElementId}, {"batch_id", kBatchId}}, {"elementId"}), false,
          AgentRoute{"POST", "/ax/click"}});
     add({"ax_type", "Type into an element",
          "Puts text into an element by id, replacing a text field's value, or else focuses the element and "
-         "types "
-         "the text key by key. The operator is asked first.",
+         "types the text key by key. The operator is asked first.",
          schema({{"elementId", kElementId},
                  {"text", property("string", "The text to enter.")},
                  {"batch_id", kBatchId}},
@@ -92,9 +87,8 @@ std::vector<ToolSpec> makeCatalog() {
     add({"keystrokes", "Send keystrokes",
          "Types text and then presses key chords in an application, after bringing it to the front (by "
          "app_bundle_id, on Linux a desktop-entry id such as gtk3-widget-factory, or by app_name). Chords "
-         "are "
-         "written like cmd+a, shift+tab, return, escape, f5. Give text, keys or both. The operator is asked "
-         "first.",
+         "are written like cmd+a, shift+tab, return, escape, f5. Give text, keys or both. The operator is "
+         "asked first.",
          schema({{"text", property("string", "Text to type, character by character.")},
                  {"keys", json{{"type", "array"},
                                {"items", {{"type", "string"}}},
@@ -109,14 +103,12 @@ std::vector<ToolSpec> makeCatalog() {
          false, AgentRoute{"POST", "/keystrokes"}});
     add({"run_script", "Run a script",
          "Runs a script with the system's script runner (AppleScript on macOS) and returns its output. It "
-         "can do "
-         "anything the user can, so the operator is asked first.",
+         "can do anything the user can, so the operator is asked first.",
          schema({{"script", property("string", "The script's source text.")}}, {"script"}), false,
          AgentRoute{"POST", "/applescript/run"}});
     add({"run_shortcut", "Run a shortcut",
          "Runs one of the user's shortcuts by name (see list_shortcuts), optionally with input text, and "
-         "returns "
-         "its output. Stopped after timeoutMs. The operator is asked first.",
+         "returns its output. Stopped after timeoutMs. The operator is asked first.",
          schema({{"name", property("string", "The shortcut's name.")},
                  {"input", property("string", "Text given to the shortcut as its input.")},
                  {"timeoutMs", json{{"type", "integer"},
@@ -126,9 +118,9 @@ std::vector<ToolSpec> makeCatalog() {
     add({"list_shortcuts", "List shortcuts", "Lists the names of the user's shortcuts, for run_shortcut.",
          schema(json::object()), true, AgentRoute{"GET", "/shortcut/list"}});
     add({"ocr", "Read text in an image",
-         "Recognises the text in an image (inline or from a file) and returns each line with its confidence "
-         "and "
-         "bounding box in image pixels. To read the screen, use screenshot with ocr: true instead.",
+         "Recognises the text in an image (inline or from a file) and returns each line with its "
+         "confidence and bounding box in image pixels. To read the screen, use screenshot with ocr: true "
+         "instead.",
          schema({{"imageBase64", kImageBase64},
                  {"imagePath", kImagePath},
                  {"pid", kPid},
@@ -136,8 +128,7 @@ std::vector<ToolSpec> makeCatalog() {
          true, AgentRoute{"POST", "/ocr"}});
     add({"visual_find", "Find text or a code in an image",
          "Looks for a text (or a barcode's content; query icon lists all barcodes) in an image and returns "
-         "where "
-         "it was seen, best match first, with boxes in image pixels.",
+         "where it was seen, best match first, with boxes in image pixels.",
          schema({{"query", property("string", "What to look for.")},
                  {"imageBase64", kImageBase64},
                  {"imagePath", kImagePath}},
@@ -145,8 +136,7 @@ std::vector<ToolSpec> makeCatalog() {
          true, AgentRoute{"POST", "/visual/find"}});
     add({"tree_and_ocr", "Tree and text together",
          "Reads an application's accessibility tree (as ax_tree) and recognises the text in an image (as "
-         "ocr) in "
-         "one request.",
+         "ocr) in one request.",
          schema({{"root_pid",
                   property("integer", "Process id of the application; the frontmost one when absent.")},
                  {"imageBase64", kImageBase64},
@@ -156,8 +146,8 @@ std::vector<ToolSpec> makeCatalog() {
          true, AgentRoute{"POST", "/ax/tree_and_ocr"}});
     add({"batch_begin", "Begin a batch",
          "Pins the application that is frontmost now under a batch id; pass that batch_id to ax_find, "
-         "ax_click, "
-         "ax_type and ax_scroll so that they act there even if another application comes to the front.",
+         "ax_click, ax_type and ax_scroll so that they act there even if another application comes to the "
+         "front.",
          schema({{"batch_id", property("string", "The batch's id (default \"default\").")}}), true,
          AgentRoute{"POST", "/batch/begin"}});
     add({"batch_end", "End a batch",
@@ -167,11 +157,9 @@ std::vector<ToolSpec> makeCatalog() {
          AgentRoute{"POST", "/batch/end"}});
     add({"screenshot", "Screenshot",
          "Captures the screen, or one application's window (pid), as a PNG of at most 1568 pixels on its "
-         "long "
-         "edge. The result gives origin and scale: a pixel (px, py) of the picture is the screen point "
-         "(origin.x + px / scale, origin.y + py / scale), the coordinates frames in the tree use. With ocr: "
-         "true "
-         "it also returns the text on it, with boxes in screen points.",
+         "long edge. The result gives origin and scale: a pixel (px, py) of the picture is the screen "
+         "point (origin.x + px / scale, origin.y + py / scale), the coordinates frames in the tree use. "
+         "With ocr: true it also returns the text on it, with boxes in screen points.",
          schema({{"pid",
                   property("integer", "Process id whose window to capture; the whole screen when absent.")},
                  {"ocr", property("boolean", "Also recognise the text in the capture.")}}),

@@ -73,8 +73,7 @@ std::string summary(const std::string& tool, const json& reply) {
 std::string advice(const std::string& code) {
     if (code == "consent_denied") {
         return " The operator did not allow this action (denied, or no answer within two seconds). Do not "
-               "repeat "
-               "it without asking the user.";
+               "repeat it without asking the user.";
     }
     if (code == "element_not_found")
         return " The id is stale or the element is gone: search again with ax_find.";
