@@ -197,7 +197,13 @@ walk(app, 0)
                          std::to_string(children.size()));
         for (const auto& child : children) list(child, depth + 1);
     };
-    list(root, 0);
+    // The factory creates some popover menus' children only once something reads them, so both readers
+    // must have seen the settled application: ours reads again (after its second of reuse) until they agree.
+    eventually([&] {
+        walked.clear();
+        list(agent::buildTree(ax, ax.applicationElement(factory->pid()), "0"), 0);
+        return walked == expected;
+    });
     EXPECT_EQ(walked, expected);
 }
 

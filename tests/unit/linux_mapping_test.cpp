@@ -1,13 +1,16 @@
 // The Linux desktop's pure translations: AT-SPI roles to the agent's role names, macOS key codes and
-// flags to X keysyms, text to code points, the permission report, and a tree's shape from a bulk listing.
+// flags to X keysyms, text to code points, the permission report, a tree's shape from a bulk listing, and
+// how long what was read of the desktop is used.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 
 #include "agent/permission_report.hpp"
 #include "platform/input_events.hpp"
 #include "platform/linux/key_mapping.hpp"
+#include "platform/linux/read_clock.hpp"
 #include "platform/linux/role_names.hpp"
 #include "platform/linux/tree_shape.hpp"
 
@@ -138,6 +141,40 @@ TEST(TreeShape, ChildCountsPlaceATreeOrderListingExactlyOrNotAtAll) {
     });
     ASSERT_TRUE(deep);
     EXPECT_EQ(deep->at("199998"), std::vector<std::size_t>{199999});
+}
+
+TEST(ReadClock, AReadIsUsedForItsLifetimeAndForgottenAtOnceAfterAnyChange) {
+    using namespace std::chrono_literals;
+    struct Row {
+        const char* name;
+        std::chrono::milliseconds age;
+        bool changedSince;
+        bool usable;
+        bool expired;
+    };
+    const Row rows[] = {
+        {"just read", 0ms, false, true, false},
+        {"nearly a second old", 999ms, false, true, false},
+        {"a second old", 1000ms, false, false, true},
+        {"long past", 5000ms, false, false, true},
+        {"young, but something was done since", 10ms, true, false, false},
+        {"old, and something was done since", 2000ms, true, false, true},
+    };
+    for (const Row& row : rows) {
+        ReadTime now{};
+        ReadClock clock([&] { return now; });
+        const ReadStamp stamp = clock.stamp();
+        if (row.changedSince) clock.changed();
+        now += row.age;
+        EXPECT_EQ(clock.usable(stamp, 1s), row.usable) << row.name;
+        EXPECT_EQ(clock.expired(stamp, 1s), row.expired) << row.name;
+    }
+
+    ReadTime now{};
+    ReadClock clock([&] { return now; });
+    clock.changed();
+    EXPECT_TRUE(clock.usable(clock.stamp(), 1s)) << "read again after the change";
+    EXPECT_FALSE(clock.usable(ReadStamp{}, 1s)) << "never read";
 }
 
 }  // namespace

@@ -1,521 +1,19 @@
 #include "platform/linux/atspi_accessibility.hpp"
 
-#include <atspi/atspi.h>
-#include <dbus/dbus.h>
-
 #include <algorithm>
-#include <array>
-#include <atomic>
-#include <chrono>
-#include <climits>
-#include <functional>
-#include <map>
-#include <string>
-#include <unordered_map>
 #include <utility>
+#include <variant>
 
-#include "platform/linux/atspi_bulk.hpp"
+#include "platform/linux/atspi_actions.hpp"
+#include "platform/linux/atspi_element.hpp"
+#include "platform/linux/atspi_memo.hpp"
+#include "platform/linux/atspi_registry.hpp"
+#include "platform/linux/atspi_tree_read.hpp"
 #include "platform/linux/role_names.hpp"
-#include "platform/linux/tree_shape.hpp"
 
 namespace pavo::platform::linux_desktop {
 
 namespace {
-
-// A failed call that took this long means the application did not answer at all.
-constexpr auto kUnanswered = std::chrono::milliseconds(kCallTimeoutMs * 8 / 10);
-// The item list and the bulk read of an application's tree are used for this long, unless anything is
-// done or posted meanwhile: one walk reads them once, and the action that follows a search reuses them.
-constexpr auto kBulkReadLifetime = std::chrono::seconds(1);
-// What was read of an element (also ahead of the walk reaching it) is used for this long; someone
-// polling one handle still sees changes, and any action or posted input forgets it at once.
-constexpr auto kNodeMemoLifetime = std::chrono::seconds(1);
-
-std::string takeString(gchar* text) {
-    if (!text) return {};
-    std::string out(text);
-    g_free(text);
-    return out;
-}
-
-bool succeeded(GError*& error) {
-    if (!error) return true;
-    g_clear_error(&error);
-    return false;
-}
-
-std::uint64_t stateBit(AtspiStateType state) { return std::uint64_t{1} << static_cast<unsigned>(state); }
-
-struct Frame {
-    AXPoint position;
-    AXSize size;
-};
-
-std::optional<Frame> onScreenFrame(const ScreenRect& rect) {
-    if (rect.x == INT_MIN || rect.y == INT_MIN || rect.width < 0 || rect.height < 0) return std::nullopt;
-    return Frame{{static_cast<double>(rect.x), static_cast<double>(rect.y)},
-                 {static_cast<double>(rect.width), static_cast<double>(rect.height)}};
-}
-
-// An owned reference to a libatspi object; released on the desktop thread like every other.
-class ObjectRef {
-public:
-    explicit ObjectRef(AtspiAccessible* object) : object_(object) {}
-    ObjectRef(ObjectRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    ObjectRef& operator=(ObjectRef&&) = delete;
-    ~ObjectRef() {
-        if (object_) g_object_unref(object_);
-    }
-    AtspiAccessible* get() const { return object_; }
-
-private:
-    AtspiAccessible* object_;
-};
-
-// One bulk read of an application's whole tree, by object path: every object's children in order, and
-// the ids and on-screen extents read for them in one batch.
-struct TreeRead {
-    std::unordered_map<std::string, std::vector<ObjectRef>> children;
-    std::unordered_map<std::string, std::string> identifiers;
-    std::unordered_map<std::string, std::optional<Frame>> frames;
-    std::unordered_map<std::string, std::string> texts;  // of text roles
-};
-
-// One application: its pid, and its item list and tree read, both kept for their lifetime.
-struct Application {
-    std::int32_t pid = 0;
-    std::string busName;
-    // Once the application has let one call time out, the rest of the request asks it nothing more:
-    // a frozen application would otherwise cost a timeout per attribute of every element.
-    bool unresponsive = false;
-    bool itemsFetched = false;
-    std::uint64_t itemsGeneration = 0;
-    std::chrono::steady_clock::time_point itemsTime;
-    BulkItems items;
-    bool treeTried = false;
-    std::optional<TreeRead> tree;
-};
-
-struct Basics {
-    std::string roleName;
-    std::string name;
-    std::uint64_t states = 0;
-    std::int32_t childCount = -1;  // known only from the item list
-    std::optional<bool> collection;  // likewise
-    std::optional<bool> action;
-};
-
-const char* pathOf(AtspiAccessible* object) { return object->parent.path ? object->parent.path : ""; }
-
-}  // namespace
-
-class AtspiAccessibility::State {
-public:
-    explicit State(std::weak_ptr<DesktopThread> thread) : thread_(std::move(thread)) {}
-
-    // An element handle. Memoised reads are dropped whenever anything was done to any application.
-    struct Node {
-        AtspiAccessible* object = nullptr;
-        std::shared_ptr<Application> application;
-        std::uint64_t generation = 0;
-        std::chrono::steady_clock::time_point memoTime;
-        std::optional<Basics> basics;
-        std::optional<std::optional<Frame>> frame;
-        std::optional<std::string> identifier;  // "" when the application sets none
-    };
-
-    bool initialised = false;
-    AtspiAccessible* desktop = nullptr;
-    AtspiMatchRule* everything = nullptr;
-    std::atomic<std::uint64_t> generation{1};
-    std::map<std::string, std::int32_t> pidsByBusName;
-    std::map<std::string, std::shared_ptr<Application>> applicationsByBusName;
-
-    std::shared_ptr<Application> application(std::int32_t pid, const std::string& busName) {
-        if (applicationsByBusName.size() > 64) applicationsByBusName.clear();  // long-gone applications
-        // A tree read holds every object of its application: none is kept past its lifetime.
-        const auto now = std::chrono::steady_clock::now();
-        for (auto& [name, kept] : applicationsByBusName) {
-            if (kept->tree && now - kept->itemsTime > kBulkReadLifetime) kept->tree.reset();
-        }
-        auto& kept = applicationsByBusName[busName];
-        if (!kept || kept->pid != pid) {
-            kept = std::make_shared<Application>();
-            kept->pid = pid;
-            kept->busName = busName;
-        }
-        // Each request gives an application that once did not answer another chance.
-        kept->unresponsive = false;
-        return kept;
-    }
-
-    AXElement wrap(AtspiAccessible* object, std::shared_ptr<Application> application) {
-        auto* node = new Node{object, std::move(application), 0, {}, std::nullopt, std::nullopt, std::nullopt};
-        // The last holder may be any thread; the release itself must happen on the desktop thread.
-        std::weak_ptr<DesktopThread> thread = thread_;
-        return AXElement(std::shared_ptr<void>(node, [thread](void* raw) {
-            auto* dying = static_cast<Node*>(raw);
-            auto owner = thread.lock();
-            if (owner && !owner->isCurrent()) {
-                owner->post([dying] {
-                    g_object_unref(dying->object);
-                    delete dying;
-                });
-                return;
-            }
-            g_object_unref(dying->object);
-            delete dying;
-        }));
-    }
-
-    static Node* node(const AXElement& element) { return static_cast<Node*>(element.reference().get()); }
-
-    void fresh(Node& n) {
-        const std::uint64_t current = generation.load();
-        const auto now = std::chrono::steady_clock::now();
-        if (n.generation == current && now - n.memoTime < kNodeMemoLifetime) return;
-        n.generation = current;
-        n.memoTime = now;
-        n.basics.reset();
-        n.frame.reset();
-        n.identifier.reset();
-    }
-
-    std::int32_t pidOf(AtspiAccessible* object) {
-        AtspiApplication* app = object->parent.app;
-        const std::string busName = app && app->bus_name ? app->bus_name : "";
-        if (!busName.empty()) {
-            if (auto it = pidsByBusName.find(busName); it != pidsByBusName.end()) return it->second;
-        }
-        GError* error = nullptr;
-        const guint pid = atspi_accessible_get_process_id(object, &error);
-        if (!succeeded(error)) return 0;
-        const auto value = static_cast<std::int32_t>(pid);
-        // Bus names are never reused while the bus lives, so the answer stays true.
-        if (!busName.empty()) pidsByBusName[busName] = value;
-        return value;
-    }
-
-    std::optional<std::vector<std::string>> registeredBusNames() {
-        AtspiApplication* registry = desktop ? desktop->parent.app : nullptr;
-        if (!registry || !registry->bus || !registry->bus_name || !desktop->parent.path) return std::nullopt;
-        return linux_desktop::registeredBusNames(registry->bus, registry->bus_name, desktop->parent.path);
-    }
-
-    // The application's bulk reads as they stand now: fetched again once stale.
-    Application& current(Node& n) {
-        Application& application = *n.application;
-        const bool stale = application.itemsGeneration != generation.load() ||
-                           std::chrono::steady_clock::now() - application.itemsTime > kBulkReadLifetime;
-        if (application.itemsFetched && !stale) return application;
-        application.itemsFetched = true;
-        application.itemsGeneration = generation.load();
-        application.itemsTime = std::chrono::steady_clock::now();
-        application.items.clear();
-        application.tree.reset();
-        application.treeTried = false;
-        AtspiApplication* app = n.object->parent.app;
-        if (application.unresponsive || !app || !app->bus || !app->bus_name) return application;
-        BulkFailure failure = BulkFailure::none;
-        if (auto items = fetchBulkItems(app->bus, app->bus_name, failure)) application.items = std::move(*items);
-        if (failure == BulkFailure::unanswered) application.unresponsive = true;
-        return application;
-    }
-
-    const BulkItem* listedItem(Node& n) {
-        if (!n.application) return nullptr;
-        const Application& application = current(n);
-        auto it = application.items.find(pathOf(n.object));
-        return it == application.items.end() ? nullptr : &it->second;
-    }
-
-    const Basics& basics(Node& n) {
-        fresh(n);
-        if (n.basics) return *n.basics;
-        Basics b;
-        if (n.application && n.application->unresponsive) {
-            n.basics = std::move(b);
-            return *n.basics;
-        }
-        const auto start = std::chrono::steady_clock::now();
-        if (const BulkItem* item = listedItem(n)) {
-            b.roleName = takeString(atspi_role_get_name(item->role));
-            b.name = item->name;
-            b.states = item->states;
-            b.childCount = item->childCount;
-            if (item->interfacesKnown) {
-                b.collection = item->collection;
-                b.action = item->action;
-            }
-        } else {
-            GError* error = nullptr;
-            const AtspiRole role = atspi_accessible_get_role(n.object, &error);
-            if (succeeded(error)) b.roleName = takeString(atspi_role_get_name(role));
-            b.name = takeString(atspi_accessible_get_name(n.object, &error));
-            succeeded(error);
-            if (AtspiStateSet* set = atspi_accessible_get_state_set(n.object)) {
-                if (GArray* states = atspi_state_set_get_states(set)) {
-                    for (guint i = 0; i < states->len; ++i) b.states |= stateBit(g_array_index(states, AtspiStateType, i));
-                    g_array_free(states, TRUE);
-                }
-                g_object_unref(set);
-            }
-            if (b.roleName.empty() && n.application && std::chrono::steady_clock::now() - start >= kUnanswered) {
-                n.application->unresponsive = true;
-            }
-        }
-        n.basics = std::move(b);
-        return *n.basics;
-    }
-
-    // Only what is showing has a frame; an application has none at all.
-    static bool wantsExtents(AtspiRole role, std::uint64_t states) {
-        return role != ATSPI_ROLE_APPLICATION && (states & stateBit(ATSPI_STATE_SHOWING));
-    }
-    static bool wantsExtents(const Basics& b) {
-        return b.roleName != "application" && (b.states & stateBit(ATSPI_STATE_SHOWING));
-    }
-
-    // The application's tree, read in bulk from its root: every descendant in one Collection call (in
-    // tree order), their places from the child counts, and all ids and extents in one batch. The counts
-    // must place every descendant exactly, or nothing is kept and the walk asks parent by parent. (The
-    // item list's parent is no check: GTK names a popover's relative widget there, not its container.)
-    void readTree(Node& root) {
-        Application& application = current(root);
-        if (application.tree || application.treeTried || application.unresponsive) return;
-        application.treeTried = true;
-        const BulkItem* rootItem = listedItem(root);
-        AtspiApplication* app = root.object->parent.app;
-        if (!rootItem || rootItem->role != ATSPI_ROLE_APPLICATION || !rootItem->collection || !app || !app->bus ||
-            !app->bus_name) {
-            return;
-        }
-        GError* error = nullptr;
-        GArray* matches = atspi_collection_get_matches(ATSPI_COLLECTION(root.object), everything,
-                                                       ATSPI_Collection_SORT_ORDER_CANONICAL, 0, TRUE, &error);
-        if (!succeeded(error) || !matches) {
-            if (matches) g_array_free(matches, TRUE);
-            return;
-        }
-        std::vector<ObjectRef> descendants;
-        descendants.reserve(matches->len);
-        for (guint i = 0; i < matches->len; ++i) descendants.emplace_back(g_array_index(matches, AtspiAccessible*, i));
-        g_array_free(matches, TRUE);
-
-        // Every id, on-screen extent and text, and whatever the item list lacks, in one batch.
-        std::vector<BulkReadRequest> reads;
-        std::unordered_map<std::string, std::int32_t> childCounts;
-        std::unordered_map<std::string, BulkItem> unlisted;
-        auto plan = [&](const std::string& path) {
-            reads.push_back({path, BulkRead::identifier});
-            auto item = application.items.find(path);
-            if (item == application.items.end()) {
-                unlisted[path].interfacesKnown = false;
-                for (BulkRead read : {BulkRead::childCount, BulkRead::role, BulkRead::name, BulkRead::states,
-                                      BulkRead::extents, BulkRead::text}) {
-                    reads.push_back({path, read});
-                }
-                return;
-            }
-            if (item->second.childCount < 0) {
-                reads.push_back({path, BulkRead::childCount});  // some objects list none
-            } else {
-                childCounts[path] = item->second.childCount;
-            }
-            if (wantsExtents(item->second.role, item->second.states)) reads.push_back({path, BulkRead::extents});
-            if (isTextRole(takeString(atspi_role_get_name(item->second.role)))) reads.push_back({path, BulkRead::text});
-        };
-        plan(pathOf(root.object));
-        for (const auto& d : descendants) plan(pathOf(d.get()));
-        TreeRead tree;
-        std::unordered_map<std::string, int> unlistedParts;
-        pipelinedReads(app->bus, app->bus_name, reads, [&](std::size_t index, const BulkReadReply& reply) {
-            const std::string& path = reads[index].path;
-            if (reply.identifier) tree.identifiers[path] = *reply.identifier;
-            if (reply.extents) tree.frames[path] = onScreenFrame(*reply.extents);
-            if (reply.text) tree.texts[path] = *reply.text;
-            if (reply.childCount) childCounts[path] = *reply.childCount;
-            auto item = unlisted.find(path);
-            if (item == unlisted.end()) return;
-            if (reply.childCount) item->second.childCount = *reply.childCount;
-            if (reply.role) item->second.role = *reply.role;
-            if (reply.name) item->second.name = *reply.name;
-            if (reply.states) item->second.states = *reply.states;
-            if (reply.role || reply.name || reply.states) ++unlistedParts[path];
-        });
-        // Read in full, an unlisted object counts as listed from now on.
-        for (auto& [path, item] : unlisted) {
-            if (unlistedParts[path] == 3) application.items.emplace(path, std::move(item));
-        }
-
-        std::vector<std::string> preorder;
-        preorder.reserve(descendants.size());
-        for (const auto& d : descendants) preorder.push_back(pathOf(d.get()));
-        const auto shape = placeInTree(pathOf(root.object), preorder, [&](const std::string& path) {
-            auto count = childCounts.find(path);
-            return count == childCounts.end() ? std::nullopt : std::optional<std::int32_t>(count->second);
-        });
-        if (!shape) return;
-        for (const auto& [parent, indexes] : *shape) {
-            auto& children = tree.children[parent];
-            for (std::size_t index : indexes) children.push_back(std::move(descendants[index]));
-        }
-        application.tree = std::move(tree);
-    }
-
-    // Absent for anything not on screen: hidden elements, and those that report the off-screen sentinel.
-    const std::optional<Frame>& frame(Node& n) {
-        fresh(n);
-        if (n.frame) return *n.frame;
-        const Basics& b = basics(n);
-        std::optional<Frame> result;
-        if (wantsExtents(b)) {
-            if (n.application) {
-                if (const auto& tree = current(n).tree) {
-                    if (auto known = tree->frames.find(pathOf(n.object)); known != tree->frames.end()) {
-                        n.frame = known->second;
-                        return *n.frame;
-                    }
-                }
-            }
-            GError* error = nullptr;
-            AtspiRect* rect = atspi_component_get_extents(ATSPI_COMPONENT(n.object), ATSPI_COORD_TYPE_SCREEN, &error);
-            if (succeeded(error) && rect) result = onScreenFrame({rect->x, rect->y, rect->width, rect->height});
-            if (rect) g_free(rect);
-        }
-        n.frame = result;
-        return *n.frame;
-    }
-
-    // Reads the accessible id and the on-screen extents of a whole row of siblings in one batch, so the row
-    // costs about one round trip instead of two per element. Whatever does not come back is read one by
-    // one later, as without this.
-    void readAhead(const std::vector<Node*>& row) {
-        if (row.empty() || !row.front()->application || row.front()->application->unresponsive) return;
-        AtspiApplication* app = row.front()->object->parent.app;
-        if (!app || !app->bus || !app->bus_name) return;
-        std::vector<BulkReadRequest> reads;
-        std::vector<Node*> readFor;
-        for (Node* n : row) {
-            const Basics& b = basics(*n);
-            reads.push_back({pathOf(n->object), BulkRead::identifier});
-            readFor.push_back(n);
-            if (wantsExtents(b)) {
-                reads.push_back({pathOf(n->object), BulkRead::extents});
-                readFor.push_back(n);
-            }
-        }
-        pipelinedReads(app->bus, app->bus_name, reads, [&](std::size_t index, const BulkReadReply& reply) {
-            if (reply.identifier) readFor[index]->identifier = *reply.identifier;
-            if (reply.extents) readFor[index]->frame = onScreenFrame(*reply.extents);
-        });
-    }
-
-    std::optional<std::string> treeText(Node& n) {
-        if (!n.application || !current(n).tree) return std::nullopt;
-        const auto& texts = n.application->tree->texts;
-        auto known = texts.find(pathOf(n.object));
-        if (known == texts.end()) return std::nullopt;
-        return known->second;
-    }
-
-    std::optional<std::string> identifier(Node& n) {
-        fresh(n);
-        if (!n.identifier) {
-            if (n.application && n.application->unresponsive) return std::nullopt;
-            if (n.application) {
-                if (const auto& tree = current(n).tree) {
-                    if (auto known = tree->identifiers.find(pathOf(n.object)); known != tree->identifiers.end()) {
-                        n.identifier = known->second;
-                        return n.identifier;
-                    }
-                }
-            }
-            GError* error = nullptr;
-            std::string id = takeString(atspi_accessible_get_accessible_id(n.object, &error));
-            if (!succeeded(error)) return std::nullopt;
-            n.identifier = std::move(id);
-        }
-        return n.identifier;
-    }
-
-    // `hasCollection`: whether the object has the Collection interface, when the item list said.
-    std::optional<std::vector<AtspiAccessible*>> childObjects(AtspiAccessible* object, std::size_t limit,
-                                                              std::optional<bool> hasCollection) {
-        GError* error = nullptr;
-        // One call for all children, in the application's order; children are never cached, since the
-        // cache is only kept right by events this thread does not listen to. Asking libatspi for the
-        // interface would cost two more round trips (state and interfaces) per parent.
-        AtspiCollection* collection = nullptr;
-        if (hasCollection.value_or(true)) {
-            collection = hasCollection ? ATSPI_COLLECTION(g_object_ref(object)) : atspi_accessible_get_collection_iface(object);
-        }
-        if (collection) {
-            GArray* matches = atspi_collection_get_matches(collection, everything, ATSPI_Collection_SORT_ORDER_CANONICAL,
-                                                           static_cast<gint>(limit), FALSE, &error);
-            g_object_unref(collection);
-            if (succeeded(error) && matches) {
-                std::vector<AtspiAccessible*> out;
-                for (guint i = 0; i < matches->len; ++i) out.push_back(g_array_index(matches, AtspiAccessible*, i));
-                g_array_free(matches, TRUE);
-                if (out.size() > limit) {
-                    for (std::size_t i = limit; i < out.size(); ++i) g_object_unref(out[i]);
-                    out.resize(limit);
-                }
-                return out;
-            }
-            if (matches) g_array_free(matches, TRUE);
-        }
-        const gint count = atspi_accessible_get_child_count(object, &error);
-        if (!succeeded(error) || count < 0) return std::nullopt;
-        std::vector<AtspiAccessible*> out;
-        for (gint i = 0; i < count && out.size() < limit; ++i) {
-            AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, &error);
-            if (!succeeded(error) || !child) {
-                for (auto* c : out) g_object_unref(c);
-                return std::nullopt;
-            }
-            out.push_back(child);
-        }
-        return out;
-    }
-
-    void changed() { generation.fetch_add(1); }
-
-private:
-    std::weak_ptr<DesktopThread> thread_;
-};
-
-namespace {
-
-using Node = AtspiAccessibility::State::Node;
-
-constexpr std::array<std::string_view, 4> kPressActions{"click", "press", "activate", "toggle"};
-
-// `hasAction`: whether the object has the Action interface, when the item list said.
-std::optional<int> actionIndex(AtspiAccessible* object, std::optional<bool> hasAction) {
-    if (hasAction == false) return std::nullopt;
-    AtspiAction* action = hasAction ? ATSPI_ACTION(g_object_ref(object)) : atspi_accessible_get_action_iface(object);
-    if (!action) return std::nullopt;
-    GError* error = nullptr;
-    const gint count = atspi_action_get_n_actions(action, &error);
-    std::optional<int> found;
-    std::size_t rank = kPressActions.size();
-    if (succeeded(error)) {
-        for (gint i = 0; i < count; ++i) {
-            const std::string name = takeString(atspi_action_get_action_name(action, i, &error));
-            if (!succeeded(error)) continue;
-            for (std::size_t r = 0; r < rank; ++r) {
-                if (name == kPressActions[r]) {
-                    rank = r;
-                    found = i;
-                }
-            }
-        }
-    }
-    g_object_unref(action);
-    return found;
-}
 
 std::optional<WheelDirection> scrollDirection(std::string_view action) {
     constexpr std::string_view prefix = "AXScroll";
@@ -532,104 +30,48 @@ std::optional<WheelDirection> scrollDirection(std::string_view action) {
 }  // namespace
 
 AtspiAccessibility::AtspiAccessibility(std::shared_ptr<DesktopThread> thread, WheelScroller scroll)
-    : thread_(std::move(thread)), state_(std::make_shared<State>(thread_)), scroll_(std::move(scroll)) {
+    : thread_(std::move(thread)), scroll_(std::move(scroll)) {
     thread_->run([this] {
-        // 0 first time, 1 when already done in this process; anything else means no accessibility bus,
-        // and then no other libatspi call may be made.
-        const int status = atspi_init();
-        if (status != 0 && status != 1) return;
-        atspi_set_timeout(kCallTimeoutMs, kCallTimeoutMs);
-        state_->initialised = true;
-        state_->desktop = atspi_get_desktop(0);
-        state_->everything = atspi_match_rule_new(nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
-                                                  ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL,
-                                                  nullptr, ATSPI_Collection_MATCH_ALL, FALSE);
+        registry_ = AtspiRegistry::connect();
+        if (!registry_) return;
+        query_ = std::make_unique<DescendantQuery>();
+        applications_ = std::make_unique<ApplicationMemos>();
     });
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
     thread_->run([this] {
-        state_->applicationsByBusName.clear();
-        if (state_->everything) g_object_unref(state_->everything);
-        if (state_->desktop) g_object_unref(state_->desktop);
-        state_->everything = nullptr;
-        state_->desktop = nullptr;
+        applications_.reset();
+        query_.reset();
+        registry_.reset();
     });
 }
 
 bool AtspiAccessibility::isProcessTrusted() {
-    return thread_->run([this] {
-        if (!state_->initialised || !state_->desktop) return false;
-        // A real round trip to the registry, not the remembered list of applications.
-        atspi_accessible_clear_cache(state_->desktop);
-        GError* error = nullptr;
-        const gint count = atspi_accessible_get_child_count(state_->desktop, &error);
-        return succeeded(error) && count >= 0;
-    });
+    return thread_->run([this] { return registry_ && registry_->reachable(); });
 }
 
 AXElement AtspiAccessibility::applicationElement(std::int32_t pid) {
     return thread_->run([this, pid] {
-        if (!state_->initialised || !state_->desktop) return AXElement();
-        GError* error = nullptr;
-        // Applications whose pids are known are matched from one listing; only when one is new, or the
-        // listing changed in between, is every application asked on its own.
-        if (auto names = state_->registeredBusNames()) {
-            bool allKnown = true;
-            for (std::size_t i = 0; i < names->size(); ++i) {
-                auto known = state_->pidsByBusName.find((*names)[i]);
-                if (known == state_->pidsByBusName.end()) {
-                    allKnown = false;
-                    continue;
-                }
-                if (known->second != pid) continue;
-                atspi_accessible_clear_cache(state_->desktop);
-                AtspiAccessible* app = atspi_accessible_get_child_at_index(state_->desktop, static_cast<gint>(i), &error);
-                if (!succeeded(error) || !app) break;
-                if (app->parent.app && app->parent.app->bus_name && (*names)[i] == app->parent.app->bus_name) {
-                    return state_->wrap(app, state_->application(pid, (*names)[i]));
-                }
-                g_object_unref(app);
-                break;
-            }
-            if (allKnown && std::none_of(names->begin(), names->end(), [&](const std::string& name) {
-                    return state_->pidsByBusName.at(name) == pid;
-                })) {
-                return AXElement();
-            }
-        }
-        atspi_accessible_clear_cache(state_->desktop);
-        const gint count = atspi_accessible_get_child_count(state_->desktop, &error);
-        if (!succeeded(error)) return AXElement();
-        for (gint i = 0; i < count; ++i) {
-            AtspiAccessible* app = atspi_accessible_get_child_at_index(state_->desktop, i, &error);
-            if (!succeeded(error) || !app) continue;
-            if (state_->pidOf(app) == pid) {
-                const std::string busName = app->parent.app && app->parent.app->bus_name ? app->parent.app->bus_name : "";
-                return state_->wrap(app, state_->application(pid, busName));
-            }
-            g_object_unref(app);
-        }
-        return AXElement();
+        auto found = registry_ ? registry_->application(pid) : std::nullopt;
+        if (!found) return AXElement();
+        return AtspiElement::handle(thread_, std::move(found->object),
+                                    applications_->lookup(clock_, pid, found->busName));
     });
 }
 
 std::optional<std::int32_t> AtspiAccessibility::elementPid(const AXElement& element) {
-    Node* n = State::node(element);
-    if (!n) return std::nullopt;
-    if (n->application) return n->application->pid;
-    return thread_->run([this, n]() -> std::optional<std::int32_t> {
-        const std::int32_t pid = state_->pidOf(n->object);
-        if (pid <= 0) return std::nullopt;
-        return pid;
-    });
+    AtspiElement* e = AtspiElement::of(element);
+    if (!e) return std::nullopt;
+    return e->application().pid();
 }
 
-std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& element, std::string_view name) {
-    Node* n = State::node(element);
-    if (!n) return std::nullopt;
-    return thread_->run([this, n, name]() -> std::optional<std::string> {
-        const Basics& b = state_->basics(*n);
+std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& element,
+                                                               std::string_view name) {
+    AtspiElement* e = AtspiElement::of(element);
+    if (!e) return std::nullopt;
+    return thread_->run([this, e, name]() -> std::optional<std::string> {
+        const Basics& b = e->basics(clock_);
         if (name == "AXRole") {
             if (b.roleName.empty()) return std::nullopt;
             return axRoleName(b.roleName, (b.states & stateBit(ATSPI_STATE_MULTI_LINE)) != 0);
@@ -638,16 +80,9 @@ std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& 
             if (b.name.empty()) return std::nullopt;
             return b.name;
         }
-        if (name == "AXValue") {
-            if (!isTextRole(b.roleName)) return std::nullopt;
-            if (auto known = state_->treeText(*n)) return known;
-            GError* error = nullptr;
-            std::string text = takeString(atspi_text_get_text(ATSPI_TEXT(n->object), 0, -1, &error));
-            if (!succeeded(error)) return std::nullopt;
-            return text;
-        }
+        if (name == "AXValue") return e->text(clock_);
         if (name == "AXIdentifier") {
-            auto id = state_->identifier(*n);
+            auto id = e->identifier(clock_);
             if (!id || id->empty()) return std::nullopt;
             return id;
         }
@@ -656,10 +91,10 @@ std::optional<std::string> AtspiAccessibility::stringAttribute(const AXElement& 
 }
 
 std::optional<bool> AtspiAccessibility::booleanAttribute(const AXElement& element, std::string_view name) {
-    Node* n = State::node(element);
-    if (!n) return std::nullopt;
-    return thread_->run([this, n, name]() -> std::optional<bool> {
-        const Basics& b = state_->basics(*n);
+    AtspiElement* e = AtspiElement::of(element);
+    if (!e) return std::nullopt;
+    return thread_->run([this, e, name]() -> std::optional<bool> {
+        const Basics& b = e->basics(clock_);
         if (b.roleName.empty()) return std::nullopt;
         if (name == "AXEnabled") return (b.states & stateBit(ATSPI_STATE_ENABLED)) != 0;
         if (name == "AXFocused") return (b.states & stateBit(ATSPI_STATE_FOCUSED)) != 0;
@@ -668,135 +103,72 @@ std::optional<bool> AtspiAccessibility::booleanAttribute(const AXElement& elemen
 }
 
 std::optional<AXPoint> AtspiAccessibility::position(const AXElement& element) {
-    Node* n = State::node(element);
-    if (!n) return std::nullopt;
-    return thread_->run([this, n]() -> std::optional<AXPoint> {
-        const auto& frame = state_->frame(*n);
+    AtspiElement* e = AtspiElement::of(element);
+    if (!e) return std::nullopt;
+    return thread_->run([this, e]() -> std::optional<AXPoint> {
+        const auto& frame = e->frame(clock_);
         if (!frame) return std::nullopt;
         return frame->position;
     });
 }
 
 std::optional<AXSize> AtspiAccessibility::size(const AXElement& element) {
-    Node* n = State::node(element);
-    if (!n) return std::nullopt;
-    return thread_->run([this, n]() -> std::optional<AXSize> {
-        const auto& frame = state_->frame(*n);
+    AtspiElement* e = AtspiElement::of(element);
+    if (!e) return std::nullopt;
+    return thread_->run([this, e]() -> std::optional<AXSize> {
+        const auto& frame = e->frame(clock_);
         if (!frame) return std::nullopt;
         return frame->size;
     });
 }
 
-std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXElement& element, std::size_t limit) {
-    Node* n = State::node(element);
-    if (!n) return std::nullopt;
-    return thread_->run([this, n, limit]() -> std::optional<std::vector<AXElement>> {
-        if (n->application && n->application->unresponsive) return std::nullopt;
-        // A leaf, as the item list read for this walk says, needs no call.
-        const Basics& basics = state_->basics(*n);
-        if (basics.childCount == 0) return std::vector<AXElement>{};
-        // A walk begins at the application; from there the whole tree is read in bulk when it can be.
-        if (basics.roleName == "application") state_->readTree(*n);
-        const TreeRead* tree = nullptr;
-        if (n->application && state_->current(*n).tree) tree = &*n->application->tree;
-        if (tree) {
-            if (auto known = tree->children.find(pathOf(n->object)); known != tree->children.end()) {
-                std::vector<AXElement> out;
-                for (const auto& child : known->second) {
-                    if (out.size() == std::min(limit, kMaxChildren)) break;
-                    out.push_back(state_->wrap(ATSPI_ACCESSIBLE(g_object_ref(child.get())), n->application));
-                }
-                return out;
-            }
-        }
-        auto objects = state_->childObjects(n->object, std::min(limit, kMaxChildren), basics.collection);
-        if (!objects) return std::nullopt;
-        std::vector<AXElement> out;
-        std::vector<State::Node*> row;
-        out.reserve(objects->size());
-        for (AtspiAccessible* child : *objects) {
-            out.push_back(state_->wrap(child, n->application));
-            row.push_back(State::node(out.back()));
-        }
-        // Whoever asks for children nearly always reads them next.
-        state_->readAhead(row);
-        return out;
-    });
+std::optional<std::vector<AXElement>> AtspiAccessibility::children(const AXElement& element,
+                                                                   std::size_t limit) {
+    AtspiElement* e = AtspiElement::of(element);
+    if (!e) return std::nullopt;
+    return thread_->run(
+        [this, e, limit] { return e->children(clock_, *query_, std::min(limit, kMaxChildren), thread_); });
 }
 
 bool AtspiAccessibility::performAction(const AXElement& element, std::string_view action) {
-    Node* n = State::node(element);
-    if (!n) return false;
+    AtspiElement* e = AtspiElement::of(element);
+    if (!e) return false;
     if (auto direction = scrollDirection(action)) {
-        const auto centre = thread_->run([this, n]() -> std::optional<AXPoint> {
-            const auto& frame = state_->frame(*n);
+        const auto centre = thread_->run([this, e]() -> std::optional<AXPoint> {
+            const auto& frame = e->frame(clock_);
             if (!frame) return std::nullopt;
-            return AXPoint{frame->position.x + frame->size.width / 2, frame->position.y + frame->size.height / 2};
+            return AXPoint{frame->position.x + frame->size.width / 2,
+                           frame->position.y + frame->size.height / 2};
         });
         if (!centre || !scroll_) return false;
-        state_->changed();
+        clock_.changed();
         return scroll_(*centre, *direction);
     }
     if (action != "AXPress") return false;
-    return thread_->run([this, n] {
-        const auto index = actionIndex(n->object, state_->basics(*n).action);
-        if (!index) return false;
-        GError* error = nullptr;
-        const bool done = atspi_action_do_action(ATSPI_ACTION(n->object), *index, &error);
-        state_->changed();
-        return succeeded(error) && done;
-    });
+    return thread_->run([this, e] { return press(*e, clock_); });
 }
 
 bool AtspiAccessibility::setAttribute(const AXElement& element, std::string_view name,
                                       const AXAttributeValue& value) {
-    Node* n = State::node(element);
-    if (!n) return false;
-    return thread_->run([this, n, name, &value] {
-        GError* error = nullptr;
-        bool done = false;
+    AtspiElement* e = AtspiElement::of(element);
+    if (!e) return false;
+    return thread_->run([this, e, name, &value] {
         if (name == "AXValue" && std::holds_alternative<std::string>(value)) {
-            AtspiEditableText* editable = atspi_accessible_get_editable_text_iface(n->object);
-            if (!editable) return false;
-            done = atspi_editable_text_set_text_contents(editable, std::get<std::string>(value).c_str(), &error);
-            g_object_unref(editable);
-        } else if (name == "AXFocused" && std::holds_alternative<bool>(value) && std::get<bool>(value)) {
-            // Also raises and activates a background application's window, a moment later.
-            done = atspi_component_grab_focus(ATSPI_COMPONENT(n->object), &error);
-        } else {
-            return false;
+            return setText(*e, std::get<std::string>(value), clock_);
         }
-        state_->changed();
-        return succeeded(error) && done;
+        if (name == "AXFocused" && std::holds_alternative<bool>(value) && std::get<bool>(value)) {
+            return grabFocus(*e, clock_);
+        }
+        return false;
     });
 }
 
-void AtspiAccessibility::screenChanged() { state_->changed(); }
+void AtspiAccessibility::screenChanged() {
+    clock_.changed();
+}
 
 std::optional<std::int32_t> AtspiAccessibility::activeToplevelPid() {
-    return thread_->run([this]() -> std::optional<std::int32_t> {
-        if (!state_->initialised || !state_->desktop) return std::nullopt;
-        atspi_accessible_clear_cache(state_->desktop);
-        GError* error = nullptr;
-        const gint count = atspi_accessible_get_child_count(state_->desktop, &error);
-        if (!succeeded(error)) return std::nullopt;
-        std::optional<std::int32_t> found;
-        for (gint i = 0; i < count && !found; ++i) {
-            AtspiAccessible* app = atspi_accessible_get_child_at_index(state_->desktop, i, &error);
-            if (!succeeded(error) || !app) continue;
-            const gint windows = atspi_accessible_get_child_count(app, &error);
-            for (gint w = 0; succeeded(error) && w < windows && !found; ++w) {
-                AtspiAccessible* window = atspi_accessible_get_child_at_index(app, w, &error);
-                if (!window) continue;
-                AtspiStateSet* set = atspi_accessible_get_state_set(window);
-                if (set && atspi_state_set_contains(set, ATSPI_STATE_ACTIVE)) found = state_->pidOf(app);
-                if (set) g_object_unref(set);
-                g_object_unref(window);
-            }
-            g_object_unref(app);
-        }
-        return found;
-    });
+    return thread_->run([this] { return registry_ ? registry_->activeToplevelPid() : std::nullopt; });
 }
 
 }  // namespace pavo::platform::linux_desktop

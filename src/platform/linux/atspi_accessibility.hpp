@@ -8,8 +8,14 @@
 
 #include "platform/accessibility.hpp"
 #include "platform/linux/desktop_thread.hpp"
+#include "platform/linux/read_clock.hpp"
 
 namespace pavo::platform::linux_desktop {
+
+// Kept out of sight so that libatspi's headers stay out of this one.
+class AtspiRegistry;
+class ApplicationMemos;
+class DescendantQuery;
 
 enum class WheelDirection { up, down, left, right };
 
@@ -17,7 +23,7 @@ enum class WheelDirection { up, down, left, right };
 using WheelScroller = std::function<bool(AXPoint at, WheelDirection direction)>;
 
 class AtspiAccessibility final : public Accessibility {
-public:
+  public:
     AtspiAccessibility(std::shared_ptr<DesktopThread> thread, WheelScroller scroll);
     ~AtspiAccessibility() override;
 
@@ -30,7 +36,8 @@ public:
     std::optional<AXSize> size(const AXElement& element) override;
     std::optional<std::vector<AXElement>> children(const AXElement& element, std::size_t limit) override;
     bool performAction(const AXElement& element, std::string_view action) override;
-    bool setAttribute(const AXElement& element, std::string_view name, const AXAttributeValue& value) override;
+    bool setAttribute(const AXElement& element, std::string_view name,
+                      const AXAttributeValue& value) override;
 
     // Input was posted: whatever was read before may have changed. Safe from any thread.
     void screenChanged();
@@ -38,12 +45,14 @@ public:
     // The pid of the application whose toplevel window is active, as AT-SPI sees it.
     std::optional<std::int32_t> activeToplevelPid();
 
-    class State;
-
-private:
+  private:
     std::shared_ptr<DesktopThread> thread_;
-    std::shared_ptr<State> state_;
     WheelScroller scroll_;
+    ReadClock clock_;
+    // Made and released on the desktop thread; all null without an accessibility bus.
+    std::unique_ptr<AtspiRegistry> registry_;
+    std::unique_ptr<DescendantQuery> query_;
+    std::unique_ptr<ApplicationMemos> applications_;
 };
 
 }  // namespace pavo::platform::linux_desktop

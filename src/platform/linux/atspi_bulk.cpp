@@ -5,23 +5,20 @@
 #include <chrono>
 #include <string_view>
 
+#include "platform/linux/atspi_ref.hpp"
+
 namespace pavo::platform::linux_desktop {
 
 namespace {
 
-// A failed call that took this long means the application did not answer at all.
-constexpr auto kUnanswered = std::chrono::milliseconds(kCallTimeoutMs * 8 / 10);
-
-DBusMessage* call(DBusConnection* bus, DBusMessage* message, BulkFailure& failure) {
+DBusMessagePtr call(DBusConnection* bus, DBusMessagePtr message, BulkFailure& failure) {
     failure = BulkFailure::failed;
     if (!message) return nullptr;
-    DBusError error;
-    dbus_error_init(&error);
+    DBusErrorSlot error;
     const auto start = std::chrono::steady_clock::now();
-    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kCallTimeoutMs, &error);
-    dbus_message_unref(message);
+    DBusMessagePtr reply(
+        dbus_connection_send_with_reply_and_block(bus, message.get(), kCallTimeoutMs, error.get()));
     if (!reply) {
-        dbus_error_free(&error);
         if (std::chrono::steady_clock::now() - start >= kUnanswered) failure = BulkFailure::unanswered;
         return nullptr;
     }
@@ -54,7 +51,8 @@ std::uint64_t readStates(DBusMessageIter& array) {
     return states;
 }
 
-// Fields: self, application, parent, index in parent, child count, interfaces, name, role, description, states.
+// Fields: self, application, parent, index in parent, child count, interfaces, name, role, description,
+// states.
 std::optional<std::pair<std::string, BulkItem>> readItem(DBusMessageIter& entry) {
     DBusMessageIter field;
     dbus_message_iter_recurse(&entry, &field);
@@ -70,7 +68,8 @@ std::optional<std::pair<std::string, BulkItem>> readItem(DBusMessageIter& entry)
     if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_ARRAY) return std::nullopt;
     DBusMessageIter interfaces;
     dbus_message_iter_recurse(&field, &interfaces);
-    for (; dbus_message_iter_get_arg_type(&interfaces) == DBUS_TYPE_STRING; dbus_message_iter_next(&interfaces)) {
+    for (; dbus_message_iter_get_arg_type(&interfaces) == DBUS_TYPE_STRING;
+         dbus_message_iter_next(&interfaces)) {
         const char* interface = nullptr;
         dbus_message_iter_get_basic(&interfaces, &interface);
         const std::string_view name = interface ? interface : "";
@@ -149,15 +148,18 @@ void readReply(DBusMessage* reply, BulkRead read, BulkReadReply& out) {
     }
 }
 
-DBusMessage* readMessage(const char* busName, const BulkReadRequest& request) {
+DBusMessagePtr readMessage(const char* busName, const BulkReadRequest& request) {
     static const char* accessibleInterface = "org.a11y.atspi.Accessible";
     const char* path = request.path.c_str();
-    DBusMessage* message = nullptr;
+    DBusMessagePtr message;
+    auto method = [&](const char* interface, const char* name) {
+        message.reset(dbus_message_new_method_call(busName, path, interface, name));
+    };
     auto property = [&](const char* name) {
-        message = dbus_message_new_method_call(busName, path, "org.freedesktop.DBus.Properties", "Get");
+        method("org.freedesktop.DBus.Properties", "Get");
         if (message) {
-            dbus_message_append_args(message, DBUS_TYPE_STRING, &accessibleInterface, DBUS_TYPE_STRING, &name,
-                                     DBUS_TYPE_INVALID);
+            dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &accessibleInterface, DBUS_TYPE_STRING,
+                                     &name, DBUS_TYPE_INVALID);
         }
     };
     switch (request.read) {
@@ -171,21 +173,24 @@ DBusMessage* readMessage(const char* busName, const BulkReadRequest& request) {
             property("Name");
             break;
         case BulkRead::role:
-            message = dbus_message_new_method_call(busName, path, accessibleInterface, "GetRole");
+            method(accessibleInterface, "GetRole");
             break;
         case BulkRead::states:
-            message = dbus_message_new_method_call(busName, path, accessibleInterface, "GetState");
+            method(accessibleInterface, "GetState");
             break;
         case BulkRead::text: {
-            message = dbus_message_new_method_call(busName, path, "org.a11y.atspi.Text", "GetText");
+            method("org.a11y.atspi.Text", "GetText");
             const dbus_int32_t start = 0, end = -1;
-            if (message) dbus_message_append_args(message, DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID);
+            if (message)
+                dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end,
+                                         DBUS_TYPE_INVALID);
             break;
         }
         case BulkRead::extents: {
-            message = dbus_message_new_method_call(busName, path, "org.a11y.atspi.Component", "GetExtents");
+            method("org.a11y.atspi.Component", "GetExtents");
             const dbus_uint32_t screen = ATSPI_COORD_TYPE_SCREEN;
-            if (message) dbus_message_append_args(message, DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
+            if (message)
+                dbus_message_append_args(message.get(), DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
             break;
         }
     }
@@ -195,34 +200,39 @@ DBusMessage* readMessage(const char* busName, const BulkReadRequest& request) {
 }  // namespace
 
 std::optional<BulkItems> fetchBulkItems(DBusConnection* bus, const char* busName, BulkFailure& failure) {
-    DBusMessage* reply = call(
-        bus, dbus_message_new_method_call(busName, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"),
-        failure);
+    const DBusMessagePtr reply =
+        call(bus,
+             DBusMessagePtr(dbus_message_new_method_call(busName, "/org/a11y/atspi/cache",
+                                                         "org.a11y.atspi.Cache", "GetItems")),
+             failure);
     if (!reply) return std::nullopt;
     std::optional<BulkItems> items;
     DBusMessageIter top, array;
-    if (std::string_view(dbus_message_get_signature(reply)) == "a((so)(so)(so)iiassusau)" &&
-        dbus_message_iter_init(reply, &top)) {
+    if (std::string_view(dbus_message_get_signature(reply.get())) == "a((so)(so)(so)iiassusau)" &&
+        dbus_message_iter_init(reply.get(), &top)) {
         items.emplace();
         dbus_message_iter_recurse(&top, &array);
         for (; dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT; dbus_message_iter_next(&array)) {
-            if (auto item = readItem(array)) items->insert_or_assign(std::move(item->first), std::move(item->second));
+            if (auto item = readItem(array))
+                items->insert_or_assign(std::move(item->first), std::move(item->second));
         }
     }
-    dbus_message_unref(reply);
     return items;
 }
 
 std::optional<std::vector<std::string>> registeredBusNames(DBusConnection* bus, const char* registryName,
-                                                          const char* desktopPath) {
+                                                           const char* desktopPath) {
     BulkFailure failure;
-    DBusMessage* reply = call(
-        bus, dbus_message_new_method_call(registryName, desktopPath, "org.a11y.atspi.Accessible", "GetChildren"),
-        failure);
+    const DBusMessagePtr reply =
+        call(bus,
+             DBusMessagePtr(dbus_message_new_method_call(registryName, desktopPath,
+                                                         "org.a11y.atspi.Accessible", "GetChildren")),
+             failure);
     if (!reply) return std::nullopt;
     std::optional<std::vector<std::string>> names;
     DBusMessageIter top, array;
-    if (std::string_view(dbus_message_get_signature(reply)) == "a(so)" && dbus_message_iter_init(reply, &top)) {
+    if (std::string_view(dbus_message_get_signature(reply.get())) == "a(so)" &&
+        dbus_message_iter_init(reply.get(), &top)) {
         names.emplace();
         dbus_message_iter_recurse(&top, &array);
         for (; dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT; dbus_message_iter_next(&array)) {
@@ -233,7 +243,6 @@ std::optional<std::vector<std::string>> registeredBusNames(DBusConnection* bus, 
             names->push_back(name ? name : "");
         }
     }
-    dbus_message_unref(reply);
     return names;
 }
 
@@ -242,33 +251,31 @@ void pipelinedReads(DBusConnection* bus, const char* busName, const std::vector<
     // Each read's timeout runs from when it is sent, and the application answers them one after another:
     // a window of reads in flight keeps a large batch from timing out behind itself.
     constexpr std::size_t kInFlight = 1024;
-    std::vector<std::pair<std::size_t, DBusPendingCall*>> pending;
+    std::vector<std::pair<std::size_t, DBusPendingCallPtr>> pending;
     pending.reserve(std::min(requests.size(), kInFlight));
     for (std::size_t first = 0; first < requests.size(); first += kInFlight) {
         pending.clear();
         for (std::size_t i = first; i < std::min(requests.size(), first + kInFlight); ++i) {
-            DBusMessage* message = readMessage(busName, requests[i]);
+            const DBusMessagePtr message = readMessage(busName, requests[i]);
             if (!message) continue;
             DBusPendingCall* waiting = nullptr;
-            if (dbus_connection_send_with_reply(bus, message, &waiting, kCallTimeoutMs) && waiting) {
-                pending.emplace_back(i, waiting);
-            }
-            dbus_message_unref(message);
+            const bool sent = dbus_connection_send_with_reply(bus, message.get(), &waiting, kCallTimeoutMs);
+            DBusPendingCallPtr owned(waiting);
+            if (sent && owned) pending.emplace_back(i, std::move(owned));
         }
         dbus_connection_flush(bus);
         for (const auto& [index, waiting] : pending) {
-            dbus_pending_call_block(waiting);
-            DBusMessage* reply = dbus_pending_call_steal_reply(waiting);
-            dbus_pending_call_unref(waiting);
+            dbus_pending_call_block(waiting.get());
+            const DBusMessagePtr reply(dbus_pending_call_steal_reply(waiting.get()));
             if (!reply) continue;
-            if (dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN) {
+            if (dbus_message_get_type(reply.get()) == DBUS_MESSAGE_TYPE_METHOD_RETURN) {
                 BulkReadReply out;
-                readReply(reply, requests[index].read, out);
-                if (out.identifier || out.extents || out.childCount || out.role || out.name || out.states || out.text) {
+                readReply(reply.get(), requests[index].read, out);
+                if (out.identifier || out.extents || out.childCount || out.role || out.name || out.states ||
+                    out.text) {
                     answered(index, out);
                 }
             }
-            dbus_message_unref(reply);
         }
     }
 }

@@ -7,6 +7,7 @@
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,6 +19,18 @@ namespace pavo::platform::linux_desktop {
 
 // Long enough for a busy application to answer, short enough that a frozen one cannot stall the agent.
 constexpr int kCallTimeoutMs = 500;
+// A failed call that took this long means the application did not answer at all.
+constexpr auto kUnanswered = std::chrono::milliseconds(kCallTimeoutMs * 8 / 10);
+
+// An object's path on its application's bus, which the bulk reads are keyed by.
+inline const char* pathOf(AtspiAccessible* object) {
+    return object->parent.path ? object->parent.path : "";
+}
+
+// The bit of `state` in a state set held as one number.
+inline std::uint64_t stateBit(AtspiStateType state) {
+    return std::uint64_t{1} << static_cast<unsigned>(state);
+}
 
 // What the item list tells about one object: enough for role, title, flags and the tree's shape.
 struct BulkItem {
@@ -41,7 +54,7 @@ std::optional<BulkItems> fetchBulkItems(DBusConnection* bus, const char* busName
 
 // The bus names of the applications the registry lists, in its order (Accessible.GetChildren).
 std::optional<std::vector<std::string>> registeredBusNames(DBusConnection* bus, const char* registryName,
-                                                          const char* desktopPath);
+                                                           const char* desktopPath);
 
 struct ScreenRect {
     int x = 0, y = 0, width = 0, height = 0;
