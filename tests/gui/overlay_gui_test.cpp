@@ -105,6 +105,7 @@ TEST_F(Controller, EveryEventHasItsVisibleEffect) {
         IS indicator;
         RS relay;
         Effect effect;
+        std::optional<OverlayEvent> before = std::nullopt;
     } rows[] = {
         {"cursor_move", events::CursorMove{{10, 20}}, IS::active, RS::active, Effect::halo},
         {"cursor_halo", events::CursorHalo{{10, 20}}, IS::active, RS::active, Effect::halo},
@@ -126,9 +127,15 @@ TEST_F(Controller, EveryEventHasItsVisibleEffect) {
         {"agent_state paused", events::AgentStateChange{AgentState::paused, {}}, IS::blocked, RS::blocked,
          Effect::none},
         {"ack", events::Ack{"p1"}, IS::idle, RS::idle, Effect::none},
+        // any status but "active" is idle
+        {"status idle", events::Status{"idle", {}}, IS::idle, RS::idle, Effect::halo,
+         events::CursorMove{{1, 1}}},
+        {"status other", events::Status{"x", {}}, IS::idle, RS::idle, Effect::halo,
+         events::CursorMove{{1, 1}}},
     };
     for (const auto& row : rows) {
         start();
+        if (row.before) handle(*row.before);
         handle(row.event);
         EXPECT_EQ(indicator(), row.indicator) << row.name;
         EXPECT_EQ(relay(), row.relay) << row.name;
@@ -141,17 +148,6 @@ TEST_F(Controller, EveryEventHasItsVisibleEffect) {
     handle(events::AuditLog{"t1", "ax_click", "h", "ok", 12, std::nullopt});
     ASSERT_EQ(delegate->activityLogModel().entries().size(), 1u);
     EXPECT_EQ(delegate->activityLogModel().entries().front().tool, "ax_click");
-}
-
-TEST_F(Controller, StatusOtherThanActiveIsIdle) {
-    for (const char* state : {"idle", "anything"}) {
-        start();
-        handle(events::CursorMove{{1, 1}});
-        handle(events::Status{state, {}});
-        EXPECT_EQ(relay(), RS::idle) << state;
-        EXPECT_EQ(indicator(), IS::idle) << state;
-        TearDown();
-    }
 }
 
 TEST_F(Controller, TheDisplayReturnsToIdleFiveSecondsAfterTheLastActiveEvent) {
@@ -264,39 +260,27 @@ TEST_F(Controller, APreparedDestructiveActionPausesUntilAModeIsChosen) {
 }
 
 TEST_F(Controller, TheTrayMenuChoosesTheOperatorMode) {
-    const struct {
-        const char* name;
-        QAction* MenuBarIndicator::*item;
-        OperatorMode mode;
-        IS indicator;
-        RS relay;
-        QAction* MenuBarIndicator::*checked;
-    } rows[] = {
-        {"block", &MenuBarIndicator::blockItem, OperatorMode::block, IS::blocked, RS::blocked,
-         &MenuBarIndicator::blockItem},
-        {"allow", &MenuBarIndicator::allowItem, OperatorMode::allow, IS::idle, RS::idle,
-         &MenuBarIndicator::allowItem},
-        {"allow 15", &MenuBarIndicator::allow15Item, OperatorMode::allow, IS::idle, RS::idle,
-         &MenuBarIndicator::allow15Item},
-        {"allow 60", &MenuBarIndicator::allow60Item, OperatorMode::allow, IS::idle, RS::idle,
-         &MenuBarIndicator::allow60Item},
-        {"require approval", &MenuBarIndicator::requireApprovalItem, OperatorMode::requireApproval, IS::idle,
-         RS::idle, &MenuBarIndicator::requireApprovalItem},
+    using Item = QAction* MenuBarIndicator::*;
+    const Item items[] = {&MenuBarIndicator::blockItem, &MenuBarIndicator::allowItem,
+                          &MenuBarIndicator::allow15Item, &MenuBarIndicator::allow60Item,
+                          &MenuBarIndicator::requireApprovalItem};
+    const std::tuple<Item, OperatorMode, IS, RS> rows[] = {
+        {&MenuBarIndicator::blockItem, OperatorMode::block, IS::blocked, RS::blocked},
+        {&MenuBarIndicator::allowItem, OperatorMode::allow, IS::idle, RS::idle},
+        {&MenuBarIndicator::allow15Item, OperatorMode::allow, IS::idle, RS::idle},
+        {&MenuBarIndicator::allow60Item, OperatorMode::allow, IS::idle, RS::idle},
+        {&MenuBarIndicator::requireApprovalItem, OperatorMode::requireApproval, IS::idle, RS::idle},
     };
-    for (const auto& row : rows) {
+    for (const auto& [chosen, mode, indicatorState, relayState] : rows) {
         start(ConsentMode::destructive_only);
         handle(events::CursorMove{{1, 1}});
-        (tray().*row.item)->trigger();
+        (tray().*chosen)->trigger();
         clock.advance(0);
-        EXPECT_EQ(consent->operatorMode(), row.mode) << row.name;
-        EXPECT_EQ(indicator(), row.indicator) << row.name;
-        EXPECT_EQ(relay(), row.relay) << row.name;
-        for (QAction* MenuBarIndicator::*item :
-             {&MenuBarIndicator::blockItem, &MenuBarIndicator::allowItem, &MenuBarIndicator::allow15Item,
-              &MenuBarIndicator::allow60Item, &MenuBarIndicator::requireApprovalItem}) {
-            EXPECT_EQ((tray().*item)->isChecked(), item == row.checked)
-                << row.name << " " << (tray().*item)->text().toStdString();
-        }
+        const std::string name = (tray().*chosen)->text().toStdString();
+        EXPECT_EQ(consent->operatorMode(), mode) << name;
+        EXPECT_EQ(indicator(), indicatorState) << name;
+        EXPECT_EQ(relay(), relayState) << name;
+        for (Item item : items) EXPECT_EQ((tray().*item)->isChecked(), item == chosen) << name;
         TearDown();
     }
 }
