@@ -109,15 +109,6 @@ bool postKey(platform::Desktop& desktop, const platform::KeyEvent& event) {
     return await(agent::postKeyEvent(desktop, event));
 }
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return condition();
-}
-
 bool hasRole(platform::Accessibility& ax, const platform::AXElement& element, const std::string& role,
              const std::optional<std::string>& title) {
     if (ax.stringAttribute(element, "AXRole") != role) return false;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "child_process.hpp"
+#include "eventually.hpp"
 #include "platform/desktop.hpp"
 
 namespace pavo::testing {
@@ -39,10 +40,6 @@ std::optional<platform::AXElement> findElement(platform::Accessibility& ax, cons
 
 bool hasRole(platform::Accessibility& ax, const platform::AXElement& element, const std::string& role,
              const std::optional<std::string>& title = std::nullopt);
-
-// Polls until the condition holds; false when it never did within the timeout.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // Lines a program wrote that are not toolkit diagnostics.
 std::vector<std::string> programLines(const ChildProcess& program);

@@ -1,9 +1,8 @@
 // `pavo-agent install` and `pavo-overlay install` as black boxes on a Linux machine, with a stand-in
-// systemctl first on their path: the command lines, the units and environment files, and the exit statuses.
+// systemctl first on their path: what reaches the installed unit and environment file, and the exit
+// statuses and messages.
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <iterator>
@@ -29,7 +28,7 @@ TEST(InstallCommand, InstallsEachProgramAsAUserServiceWithItsPortAndToken) {
         std::string token = "";      // as the environment file holds it
         bool withoutSystemctl = false;
     };
-    const std::vector<Row> rows = {
+    const Row rows[] = {
         {"agent install --token T1 --executable-path /opt/x/pavo-agent --port 5001", "", started,
          "/opt/x/pavo-agent --port 5001", "T1"},
         {"agent install --executable-path rel/pavo-agent", "  T2\n", started,
@@ -45,16 +44,15 @@ TEST(InstallCommand, InstallsEachProgramAsAUserServiceWithItsPortAndToken) {
         {"overlay install --port 70000", "",
          "Failed to install user service: --port must be between 0 and 65535 (got 70000)"},
     };
-    for (const auto& row : rows) {
+    for (const Row& row : rows) {
         TempDir home, bin, empty;
-        writeStandIn(bin, "systemctl", "echo \"$*\" >> \"" + bin.path() + "/calls\"");
+        writeStandIn(bin, "systemctl", "exit 0");
         if (!row.tokenFile.empty()) home.write("Vault-Vexlo/secrets/pavo/sidecar-token", row.tokenFile);
         std::istringstream words(row.command);
         std::string program;
         words >> program;
-        const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
         const auto run = runToCompletion(
-            program == "agent" ? agent : overlay, arguments,
+            program == "agent" ? agent : overlay, {std::istream_iterator<std::string>(words), {}},
             {{"HOME", home.path()},
              {"PATH", row.withoutSystemctl ? empty.path() : bin.path() + ":/usr/bin:/bin"},
              {"VEXLO_PAVO_DESKTOP", "simulated"},
@@ -65,28 +63,16 @@ TEST(InstallCommand, InstallsEachProgramAsAUserServiceWithItsPortAndToken) {
         EXPECT_EQ(run.lines.empty() ? "" : run.lines.back(), lastLine) << row.command << "\n" << run.output;
         // Installing starts nothing of the program itself: no socket file, no server.
         EXPECT_FALSE(std::filesystem::exists(home.path() + "/Library")) << row.command;
-        if (row.execStart.empty()) {
-            EXPECT_FALSE(std::filesystem::exists(home.path() + "/.config")) << row.command;
-            continue;
-        }
-
-        const std::string unit = home.path() + "/.config/systemd/user/pavo-" + program + ".service";
-        const std::string environment = home.path() + "/.config/pavo/pavo-" + program + ".env";
-        const auto text = common::readFile(unit).value_or("");
-        EXPECT_NE(text.find("\nExecStart=" + row.execStart + "\n"), std::string::npos) << row.command << text;
-        EXPECT_EQ(text.find("After=pavo-overlay.service") != std::string::npos, program == "agent")
-            << row.command;
+        const auto unit =
+            common::readFile(home.path() + "/.config/systemd/user/pavo-" + program + ".service");
+        const auto environment = common::readFile(home.path() + "/.config/pavo/pavo-" + program + ".env");
+        EXPECT_EQ(unit.has_value(), !row.execStart.empty()) << row.command;
+        if (!unit) continue;
+        EXPECT_NE(unit->find("\nExecStart=" + row.execStart + "\n"), std::string::npos)
+            << row.command << *unit;
         const std::string variable =
             program == "agent" ? "VEXLO_PAVO_SIDECAR_TOKEN" : "VEXLO_PAVO_OVERLAY_TOKEN";
-        EXPECT_EQ(common::readFile(environment), variable + "=\"" + row.token + "\"\n") << row.command;
-        struct stat info {};
-        EXPECT_EQ(::stat(environment.c_str(), &info) == 0 ? info.st_mode & 07777 : 0, 0600u) << row.command;
-        if (lastLine == started || lastLine == installed) {
-            const std::string name = "pavo-" + program + ".service";
-            EXPECT_EQ(common::readFile(bin.path() + "/calls"),
-                      "--user daemon-reload\n--user enable " + name + "\n--user restart " + name + "\n")
-                << row.command;
-        }
+        EXPECT_EQ(environment, variable + "=\"" + row.token + "\"\n") << row.command;
     }
 }
 

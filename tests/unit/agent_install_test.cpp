@@ -9,8 +9,6 @@
 namespace pavo::agent {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Records what it is asked to install instead of installing it.
 class RecordingInstaller : public platform::ServiceInstaller {
   public:
@@ -21,66 +19,52 @@ class RecordingInstaller : public platform::ServiceInstaller {
     std::vector<platform::ServiceDefinition> installed;
 };
 
-struct Probe {
-    int grantedOnCheck = 0;  // the check that first finds accessibility granted; 0: none does
-    int checks = 0;
-};
-
-InstallEnvironment environment(Probe& probe, Clock::time_point& now, std::vector<Clock::duration>& sleeps) {
-    InstallEnvironment environment;
-    environment.readFile = [](const std::string&) { return std::optional<std::string>(); };
-    environment.runningExecutable = "/usr/bin/pavo-agent";
-    environment.accessibility = [&probe] {
-        ++probe.checks;
-        return AccessibilityCheck{probe.grantedOnCheck == probe.checks, "Start the bus"};
+TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutesThenInstallsAfterTheOverlay) {
+    const std::string required =
+        "Accessibility permission is required for pavo-agent.\n"
+        "Waiting for accessibility (up to 300 s): Start the bus\n";
+    const std::string granted = "Accessibility permission granted.\n";
+    const std::tuple<int, std::string, int> rows[] = {
+        // the check that first finds it granted (0: none does), the output, the sleeps of 2 s
+        {1, "", 0},
+        {4, required + granted, 3},
+        {151, required + granted, 150},  // the last check at 300 s
+        {0, required, 150},
     };
-    environment.clock.now = [&now] { return now; };
-    environment.clock.sleep = [&](Clock::duration d) {
-        sleeps.push_back(d);
-        now += d;
-    };
-    return environment;
-}
-
-TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutes) {
-    const std::string required = "Accessibility permission is required for pavo-agent.";
-    const std::string waiting = "Waiting for accessibility (up to 300 s): Start the bus";
-    struct Row {
-        int grantedOnCheck;
-        std::vector<std::string> lines;
-        std::size_t sleeps;
-        bool installed;
-    };
-    const std::vector<Row> rows = {
-        {1, {}, 0, true},
-        {4, {required, waiting, "Accessibility permission granted."}, 3, true},
-        {151,
-         {required, waiting, "Accessibility permission granted."},
-         150,
-         true},  // the last check at 300 s
-        {0, {required, waiting}, 150, false},
-    };
-    for (const auto& row : rows) {
-        Probe probe{row.grantedOnCheck};
-        Clock::time_point now{};
-        std::vector<Clock::duration> sleeps;
+    for (const auto& [grantedOnCheck, output, sleeps] : rows) {
+        int checks = 0;
+        std::chrono::steady_clock::time_point now{};
+        std::vector<std::chrono::steady_clock::duration> slept;
+        InstallEnvironment environment;
+        environment.readFile = [](const std::string&) { return std::optional<std::string>(); };
+        environment.runningExecutable = "/usr/bin/pavo-agent";
+        environment.accessibility = [&checks, grantOn = grantedOnCheck] {
+            return AccessibilityCheck{++checks == grantOn, "Start the bus"};
+        };
+        environment.clock = {[&now] { return now; },
+                             [&](std::chrono::steady_clock::duration d) {
+                                 slept.push_back(d);
+                                 now += d;
+                             }};
         RecordingInstaller installer;
         std::ostringstream out;
-        bool failed = false;
+        std::string failure;
         try {
-            installAgent({47824, "t", "", std::nullopt}, installer, environment(probe, now, sleeps), out);
+            installAgent({47824, "t", "", std::nullopt}, installer, environment, out);
         } catch (const std::runtime_error& error) {
-            failed = true;
-            EXPECT_EQ(std::string(error.what()).rfind("ax_permission_missing", 0), 0u) << error.what();
+            failure = error.what();
         }
-        std::vector<std::string> lines;
-        std::istringstream in(out.str());
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        EXPECT_EQ(lines, row.lines) << row.grantedOnCheck;
-        EXPECT_EQ(sleeps, std::vector<Clock::duration>(row.sleeps, std::chrono::seconds(2)))
-            << row.grantedOnCheck;
-        EXPECT_EQ(failed, !row.installed) << row.grantedOnCheck;
-        EXPECT_EQ(installer.installed.size(), row.installed ? 1u : 0u) << row.grantedOnCheck;
+        EXPECT_EQ(out.str(), output) << grantedOnCheck;
+        EXPECT_EQ(slept, decltype(slept)(sleeps, std::chrono::seconds(2))) << grantedOnCheck;
+        EXPECT_EQ(failure.rfind("ax_permission_missing", 0), grantedOnCheck ? std::string::npos : 0u);
+        ASSERT_EQ(installer.installed.size(), grantedOnCheck ? 1u : 0u) << grantedOnCheck;
+        if (!grantedOnCheck) continue;
+        const platform::ServiceDefinition& agent = installer.installed.front();
+        EXPECT_EQ(
+            std::tie(agent.program, agent.executablePath, agent.port, agent.tokenVariable, agent.token),
+            std::make_tuple("pavo-agent", "/usr/bin/pavo-agent", 47824, "VEXLO_PAVO_SIDECAR_TOKEN", "t"));
+        EXPECT_EQ(agent.startsAfter, "pavo-overlay");
+        EXPECT_TRUE(agent.replaceLoaded);
     }
 }
 

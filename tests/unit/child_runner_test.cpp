@@ -35,75 +35,61 @@ class ChildRunner : public ::testing::Test {
     int count_ = 0;
 };
 
+// How a run ended, then what it printed: "exit 3 [out][err]", "signal 10 [][]", "errno 2 [][]".
+std::string summary(const ChildResult& r) {
+    std::string ended = r.started() ? "" : "errno " + std::to_string(r.startError.value()) + " ";
+    if (r.timedOut) ended += "timed out ";
+    if (r.exitStatus) ended += "exit " + std::to_string(*r.exitStatus) + " ";
+    if (r.signal) ended += "signal " + std::to_string(*r.signal) + " ";
+    return ended + "[" + r.standardOutput + "][" + r.standardError + "]";
+}
+
 TEST_F(ChildRunner, ReportsWhatTheChildReceivedAndHowItEnded) {
     const std::string notExecutable = dir.write("plain-file", "echo never\n");
+    const std::string missing = "errno " + std::to_string(ENOENT) + " [][]";
     struct Row {
-        const char* name;
-        std::string body;  // of the stand-in, unless another executable is named
+        std::string body;  // of the stand-in, or the executable to run when `stand-in` is false
         std::vector<std::string> arguments;
         std::optional<std::string> input;
-        std::optional<int> exitStatus;
-        std::optional<int> signal;
-        std::string output;
-        std::string error;
-        std::string executable = "";
-        int startError = 0;
+        std::string ended;
+        bool standIn = true;
     };
-    const std::vector<Row> rows = {
-        {"arguments as they are, no shell",
-         R"(for a in "$@"; do printf '[%s]' "$a"; done)",
+    const Row rows[] = {
+        {R"(for a in "$@"; do printf '[%s]' "$a"; done)",  // arguments as they are, no shell
          {"two words", "$HOME", "a;b", "'q'", ""},
          {},
-         0,
-         {},
-         "[two words][$HOME][a;b]['q'][]",
-         ""},
-        {"input is standard input", "cat", {}, "line 1\nline 2", 0, {}, "line 1\nline 2", ""},
-        {"empty input still ends standard input", "cat; echo end", {}, "", 0, {}, "end\n", ""},
-        {"no input reads end of file", "cat; echo end", {}, std::nullopt, 0, {}, "end\n", ""},
-        {"status and error", "echo out; echo oops >&2; exit 3", {}, {}, 3, {}, "out\n", "oops\n"},
-        {"ended by a signal", "kill -USR1 $$", {}, std::nullopt, {}, SIGUSR1, "", ""},
-        {"a bare name is looked up in PATH", "", {"%s-%s", "a", "b"}, {}, 0, {}, "a-b", "", "printf"},
-        {"a missing program", "", {}, {}, {}, {}, "", "", "/nonexistent/program", ENOENT},
-        {"a name PATH does not have", "", {}, {}, {}, {}, "", "", "pavo-no-such-program", ENOENT},
-        {"a file that is not executable", "", {}, {}, {}, {}, "", "", notExecutable, EACCES},
+         "exit 0 [[two words][$HOME][a;b]['q'][]][]"},
+        {"cat", {}, "line 1\nline 2", "exit 0 [line 1\nline 2][]"},
+        {"cat; echo end", {}, "", "exit 0 [end\n][]"},            // empty input still ends the input
+        {"cat; echo end", {}, std::nullopt, "exit 0 [end\n][]"},  // no input reads end of file
+        {"echo out; echo oops >&2; exit 3", {}, {}, "exit 3 [out\n][oops\n]"},
+        {"kill -USR1 $$", {}, {}, "signal " + std::to_string(SIGUSR1) + " [][]"},
+        {"printf", {"%s-%s", "a", "b"}, {}, "exit 0 [a-b][]", false},  // a bare name is looked up in PATH
+        {"/nonexistent/program", {}, {}, missing, false},
+        {"pavo-no-such-program", {}, {}, missing, false},
+        {notExecutable, {}, {}, "errno " + std::to_string(EACCES) + " [][]", false},
     };
-    for (const auto& row : rows) {
-        const std::string executable = row.executable.empty() ? standIn(row.body) : row.executable;
+    for (const Row& row : rows) {
         // The limit only turns a child that waits for an end of input it never gets into a failure.
-        const auto result = runChildSync({executable, row.arguments, row.input, 20s});
-        EXPECT_EQ(result.startError.value(), row.startError) << row.name;
-        EXPECT_FALSE(result.timedOut) << row.name;
-        EXPECT_EQ(result.exitStatus, row.exitStatus) << row.name;
-        EXPECT_EQ(result.signal, row.signal) << row.name;
-        EXPECT_EQ(result.standardOutput, row.output) << row.name;
-        EXPECT_EQ(result.standardError, row.error) << row.name;
+        const auto result =
+            runChildSync({row.standIn ? standIn(row.body) : row.body, row.arguments, row.input, 20s});
+        EXPECT_EQ(summary(result), row.ended) << row.body;
     }
 }
 
 TEST_F(ChildRunner, ATimeLimitEndsTheWholeGroup) {
-    struct Row {
-        const char* name;
-        std::string body;  // prints the pid of a grandchild it leaves running
-        std::optional<int> exitStatus;
-        std::optional<int> signal;
+    // Each prints the pid of a grandchild it leaves running.
+    const std::pair<std::string, std::string> rows[] = {
+        {"sleep 30 & echo $!; wait", "timed out signal " + std::to_string(SIGTERM)},
+        {"trap '' TERM; sleep 30 & echo $!; wait", "timed out signal " + std::to_string(SIGKILL)},
+        {"sleep 30 & echo $!; exit 0", "timed out exit 0"},  // the grandchild keeps the output open
     };
-    const std::vector<Row> rows = {
-        {"a child that honours SIGTERM", "sleep 30 & echo $!; wait", {}, SIGTERM},
-        {"a child and grandchild that ignore SIGTERM", "trap '' TERM; sleep 30 & echo $!; wait", {}, SIGKILL},
-        {"a grandchild that keeps the output open after the child exits",
-         "sleep 30 & echo $!; exit 0",
-         0,
-         {}},
-    };
-    for (const auto& row : rows) {
-        const auto result = runChildSync({standIn(row.body), {}, std::nullopt, 300ms});
-        EXPECT_TRUE(result.timedOut) << row.name;
-        EXPECT_EQ(result.exitStatus, row.exitStatus) << row.name;
-        EXPECT_EQ(result.signal, row.signal) << row.name;
-        const pid_t grandchild = std::atoi(result.standardOutput.c_str());
-        ASSERT_GT(grandchild, 0) << row.name << ": " << result.standardOutput;
-        EXPECT_TRUE(pavo::testing::hasEnded(grandchild)) << row.name;
+    for (const auto& [body, ended] : rows) {
+        ChildResult result = runChildSync({standIn(body), {}, std::nullopt, 300ms});
+        const pid_t grandchild = std::atoi(std::exchange(result.standardOutput, "").c_str());
+        EXPECT_EQ(summary(result), ended + " [][]") << body;
+        ASSERT_GT(grandchild, 0) << body;
+        EXPECT_TRUE(pavo::testing::hasEnded(grandchild)) << body;
     }
 }
 
@@ -111,23 +97,17 @@ TEST_F(ChildRunner, MovesMegabytesBothWaysWithoutDeadlock) {
     std::string input(8 << 20, '\0');
     std::mt19937 random(42);
     for (auto& byte : input) byte = static_cast<char>(random());
-    struct Row {
-        const char* name;
-        std::string body;
-        std::size_t errorBytes;
-        std::string output;
+    const std::tuple<std::string, std::size_t, std::string> rows[] = {
+        {"cat", 0, input},
+        {"head -c 3000000 /dev/zero >&2; cat", 3000000, input},        // errors written before input is read
+        {"head -c 3000000 /dev/zero", 0, std::string(3000000, '\0')},  // input never read
     };
-    const std::vector<Row> rows = {
-        {"echoed back", "cat", 0, input},
-        {"errors written before input is read", "head -c 3000000 /dev/zero >&2; cat", 3000000, input},
-        {"input never read", "head -c 3000000 /dev/zero", 0, std::string(3000000, '\0')},
-    };
-    for (const auto& row : rows) {
-        const auto result = runChildSync({standIn(row.body), {}, input, 60s});
-        EXPECT_FALSE(result.timedOut) << row.name;
-        EXPECT_EQ(result.exitStatus, 0) << row.name;
-        EXPECT_EQ(result.standardError.size(), row.errorBytes) << row.name;
-        EXPECT_TRUE(result.standardOutput == row.output) << row.name << ": " << result.standardOutput.size();
+    for (const auto& [body, errorBytes, output] : rows) {
+        const auto result = runChildSync({standIn(body), {}, input, 60s});
+        EXPECT_FALSE(result.timedOut) << body;
+        EXPECT_EQ(result.exitStatus, 0) << body;
+        EXPECT_EQ(result.standardError.size(), errorBytes) << body;
+        EXPECT_TRUE(result.standardOutput == output) << body << ": " << result.standardOutput.size();
     }
 }
 

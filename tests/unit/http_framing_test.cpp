@@ -86,6 +86,9 @@ TEST(Parser, HeadLimitIsExactlyOneMebibyteOnBothDialects) {
     EXPECT_EQ(parse(atLimit, kOverlay).status, ParseStatus::incomplete);
     EXPECT_EQ(parse(atLimit + "a").status, ParseStatus::error);
     EXPECT_EQ(parse(atLimit + "a", kOverlay).status, ParseStatus::error);
+    // A head of exactly the limit is still read when its end follows.
+    const std::string head = "GET / HTTP/1.1\r\nX-Pad: " + std::string(1'048'553, 'p');
+    EXPECT_EQ(parse(head + "\r\n\r\n", kOverlay).status, ParseStatus::complete);
 }
 
 TEST(Parser, ContentLengthOddities) {

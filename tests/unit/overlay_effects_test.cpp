@@ -30,32 +30,23 @@ struct Scene {
 
 enum class Effect { halo, ripple, pill, box, border };
 
-void show(OverlayScene& scene, Effect effect) {
+// Shows the effect (when asked to) and returns the layer that shows it.
+std::shared_ptr<Layer> effectLayer(OverlayScene& scene, Effect effect, bool show) {
     switch (effect) {
         case Effect::halo:
-            return scene.showCursorHalo(QPointF(300, 400));
-        case Effect::ripple:
-            return scene.showClickRipple(QPointF(300, 400));
-        case Effect::pill:
-            return scene.showKeyChordPill("cmd+s");
-        case Effect::box:
-            return scene.showElementBBox(QRectF(100, 200, 50, 20));
-        case Effect::border:
-            return scene.showDestructiveBorder();
-    }
-}
-
-std::shared_ptr<Layer> layerOf(const OverlayScene& scene, Effect effect) {
-    switch (effect) {
-        case Effect::halo:
+            if (show) scene.showCursorHalo(QPointF(300, 400));
             return scene.cursorHalo();
         case Effect::ripple:
+            if (show) scene.showClickRipple(QPointF(300, 400));
             return scene.currentRipple();
         case Effect::pill:
+            if (show) scene.showKeyChordPill("cmd+s");
             return scene.currentPill();
         case Effect::box:
+            if (show) scene.showElementBBox(QRectF(100, 200, 50, 20));
             return scene.currentBBox();
         case Effect::border:
+            if (show) scene.showDestructiveBorder();
             return scene.destructiveBorder();
     }
     return nullptr;
@@ -111,9 +102,9 @@ TEST(EffectTimelines, OpacityAtChosenTimes) {
     };
     for (const auto& row : rows) {
         Scene s(row.reducedMotion);
-        show(s.scene, row.effect);
+        effectLayer(s.scene, row.effect, true);
         s.clock.advanceTo(row.time);
-        const auto layer = layerOf(s.scene, row.effect);
+        const auto layer = effectLayer(s.scene, row.effect, false);
         SCOPED_TRACE(testing::Message() << "effect " << int(row.effect)
                                         << (row.reducedMotion ? " reduced" : "") << " at " << row.time);
         ASSERT_TRUE(layer);
@@ -172,11 +163,9 @@ TEST(CursorHalo, FollowsMovesAndFadesOnlyAfterSilence) {
 TEST(OverlayScene, EachNewEffectReplacesTheLastAndTheHaloIsReused) {
     for (Effect effect : {Effect::ripple, Effect::pill, Effect::box, Effect::border}) {
         Scene s;
-        show(s.scene, effect);
-        const auto first = layerOf(s.scene, effect);
+        const auto first = effectLayer(s.scene, effect, true);
         s.clock.advance(0.05);
-        show(s.scene, effect);
-        const auto second = layerOf(s.scene, effect);
+        const auto second = effectLayer(s.scene, effect, true);
         EXPECT_NE(first, second);
         EXPECT_EQ(first->superlayer(), nullptr) << int(effect);
         EXPECT_EQ(second->superlayer(), &s.scene.layer()) << int(effect);

@@ -10,54 +10,32 @@ namespace pavo::overlay {
 namespace {
 
 TEST(ModeMenu, CheckmarksAndCountdownTitles) {
-    const std::string plain15 = "Allow for 15 min", plain60 = "Allow for 60 min";
+    // The checked item (b: block, a: allow, 15, 60, r: require approval) and the countdown in its title.
     const struct {
-        const char* name;
         OperatorMode mode;
         std::optional<double> expiry;
         double now;
-        ModeMenuState shown;
+        std::string checked, left;
     } rows[] = {
-        {"block", OperatorMode::block, std::nullopt, 0, {true, false, false, false, false, plain15, plain60}},
-        {"allow", OperatorMode::allow, std::nullopt, 0, {false, true, false, false, false, plain15, plain60}},
-        {"require approval",
-         OperatorMode::requireApproval,
-         std::nullopt,
-         0,
-         {false, false, false, false, true, plain15, plain60}},
-        {"an hour, just started",
-         OperatorMode::allow,
-         3600.0,
-         0,
-         {false, false, false, true, false, plain15, "Allow for 60 min  (60:00 left)"}},
-        {"an hour, a second in",
-         OperatorMode::allow,
-         3600.0,
-         1,
-         {false, false, false, true, false, plain15, "Allow for 60 min  (59:59 left)"}},
-        {"an hour, 900.5 s left",
-         OperatorMode::allow,
-         3600.0,
-         2699.5,
-         {false, false, true, false, false, "Allow for 15 min  (15:00 left)", plain60}},
-        {"15 minutes or less left",
-         OperatorMode::allow,
-         1000.0,
-         100.0,
-         {false, false, true, false, false, "Allow for 15 min  (15:00 left)", plain60}},
-        {"seconds are truncated",
-         OperatorMode::allow,
-         1000.0,
-         990.7,
-         {false, false, true, false, false, "Allow for 15 min  (0:09 left)", plain60}},
-        {"past the end",
-         OperatorMode::allow,
-         1000.0,
-         2000.0,
-         {false, false, true, false, false, "Allow for 15 min  (0:00 left)", plain60}},
+        {OperatorMode::block, std::nullopt, 0, "b", ""},
+        {OperatorMode::allow, std::nullopt, 0, "a", ""},
+        {OperatorMode::requireApproval, std::nullopt, 0, "r", ""},
+        {OperatorMode::allow, 3600.0, 0, "60", "60:00"},
+        {OperatorMode::allow, 3600.0, 1, "60", "59:59"},
+        {OperatorMode::allow, 3600.0, 2699.5, "15", "15:00"},  // 900.5 s left
+        {OperatorMode::allow, 1000.0, 100.0, "15", "15:00"},   // 15 minutes or less left
+        {OperatorMode::allow, 1000.0, 990.7, "15", "0:09"},    // seconds are truncated
+        {OperatorMode::allow, 1000.0, 2000.0, "15", "0:00"},   // past the end
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(modeMenuState(row.mode, row.expiry, row.now), row.shown) << row.name;
+        auto title = [&row](const std::string& minutes) {
+            return "Allow for " + minutes + " min" +
+                   (row.checked == minutes ? "  (" + row.left + " left)" : "");
+        };
+        const ModeMenuState shown{row.checked == "b",  row.checked == "a", row.checked == "15",
+                                  row.checked == "60", row.checked == "r", title("15"),
+                                  title("60")};
+        EXPECT_EQ(modeMenuState(row.mode, row.expiry, row.now), shown) << row.checked << " at " << row.now;
     }
 }
 

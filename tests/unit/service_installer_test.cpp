@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "common/child_process.hpp"
@@ -55,15 +56,12 @@ struct Machine {
 
     explicit Machine(const std::string& answers = "") {
         std::filesystem::create_directories(home);
-        const std::string script = R"sh(echo "$*" >> "ROOT/calls"
-for word in "$@"; do case "$word" in --user|-w) ;; *) verb=$word; break;; esac; done
-[ -f "ROOT/status-$verb" ] && exit "$(cat "ROOT/status-$verb")"
-exit 0)sh";
-        manager = pavo::testing::writeStandIn(root, "bin/manager", replaced(script, {{"ROOT", root.path()}}));
-        std::istringstream words(answers);
-        for (std::string answer; words >> answer;) {
-            root.write("status-" + answer.substr(0, answer.find('=')), answer.substr(answer.find('=') + 1));
-        }
+        manager = pavo::testing::writeStandIn(
+            root, "bin/manager",
+            "echo \"$*\" >> \"" + root.path() + "/calls\"\n" +
+                R"(for word in "$@"; do case "$word" in --user|-w) ;; *) verb=$word; break;; esac; done)" +
+                "\ncase \"$verb\" in " +
+                std::regex_replace(answers, std::regex("(\\S+)=(\\d+)"), "$1) exit $2;;") + " esac");
     }
     std::string calls() const { return common::readFile(root.path() + "/calls").value_or(""); }
 
@@ -146,38 +144,34 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
 }
 
 TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
-    struct Row {
-        ServiceDefinition service;
-        std::string executable;  // both below the root
-        std::string configHome;
-    };
-    const std::vector<Row> rows = {
+    // The service, its executable and the configuration directory, both below the root.
+    const std::tuple<ServiceDefinition, std::string, std::string> rows[] = {
         {agent(), "bin/pavo-agent", "home/.config"},
         {overlay(), "bin/pavo-overlay", "home/.config"},
         {overlay(), "My Apps 100%/$pavo;overlay", "conf dir%h"},  // spaces and specifier signs
     };
-    for (auto row : rows) {
+    for (auto [service, executable, configDirectory] : rows) {
         Machine machine;
-        row.service.executablePath = pavo::testing::writeStandIn(machine.root, row.executable, "exit 0");
-        const std::string configHome = machine.root.path() + "/" + row.configHome;
+        service.executablePath = pavo::testing::writeStandIn(machine.root, executable, "exit 0");
+        const std::string configHome = machine.root.path() + "/" + configDirectory;
         std::ostringstream out;
-        systemd_user::makeSystemdUserInstaller(configHome, machine.manager)->install(row.service, out);
+        systemd_user::makeSystemdUserInstaller(configHome, machine.manager)->install(service, out);
 
         const std::string runtime = machine.root.path() + "/runtime";
         std::filesystem::create_directories(runtime);
-        const std::string unitFile = systemd_user::unitPath(configHome, row.service.program);
+        const std::string unitFile = systemd_user::unitPath(configHome, service.program);
         const auto verify = common::runChildSync(
             {"env",
              {"HOME=" + machine.home, "XDG_CONFIG_HOME=" + configHome, "XDG_RUNTIME_DIR=" + runtime,
               "systemd-analyze", "verify", "--user", unitFile},
              std::nullopt,
              std::chrono::seconds(60)});
-        EXPECT_EQ(verify.exitStatus, 0) << row.executable;
+        EXPECT_EQ(verify.exitStatus, 0) << executable;
         // It only warns about a setting it does not understand, so a clean unit is a silent one.
-        EXPECT_EQ(verify.standardOutput + verify.standardError, "") << row.executable;
+        EXPECT_EQ(verify.standardOutput + verify.standardError, "") << executable;
         const bool after =
             common::readFile(unitFile)->find("\nAfter=pavo-overlay.service\n") != std::string::npos;
-        EXPECT_EQ(after, row.service.program == "pavo-agent") << row.executable;
+        EXPECT_EQ(after, service.program == "pavo-agent") << executable;
     }
 }
 

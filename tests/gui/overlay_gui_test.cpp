@@ -1,6 +1,6 @@
 // The controller with real widgets on the offscreen platform and a manual clock: what each event shows,
-// the timers (idle watchdog, timed allow), the operator's choices from the tray menu, the activity log
-// window, and the parts built at start-up.
+// the timers (idle watchdog, timed allow), the consent dialog, the operator's choices from the tray menu,
+// the activity log window, and the parts built at start-up.
 
 #include <gtest/gtest.h>
 
@@ -13,15 +13,19 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTableView>
+#include <QTest>
 #include <QWindow>
 
 #include <cstdlib>
 
+#include "child_process.hpp"
 #include "overlay/ui/activity_log_window.hpp"
+#include "overlay/ui/consent_dialog.hpp"
 #include "overlay/ui/controller.hpp"
 #include "overlay/ui/menu_bar_indicator.hpp"
 #include "overlay/visuals/overlay_view.hpp"
 #include "overlay/visuals/overlay_window.hpp"
+#include "tcp_client.hpp"
 
 namespace pavo::overlay {
 namespace {
@@ -31,9 +35,16 @@ using RS = RelayState;
 
 enum class Effect { none, halo, ripple, pill, box, border };
 
+QPushButton* button(QMessageBox& box, const QString& text) {
+    for (QAbstractButton* b : box.buttons()) {
+        if (b->text() == text) return qobject_cast<QPushButton*>(b);
+    }
+    return nullptr;
+}
+
 class Controller : public ::testing::Test {
   protected:
-    void start(ConsentMode mode = ConsentMode::off, bool menuBar = true) {
+    void start(ConsentMode mode = ConsentMode::off, bool menuBar = true, bool dialog = false) {
         // The desktop's animation setting comes from the (temporary) home, not from the caller's config.
         ::unsetenv("XDG_CONFIG_HOME");
         consent = std::make_unique<ConsentManager>(mode);
@@ -43,10 +54,11 @@ class Controller : public ::testing::Test {
         config.consent = mode;
         config.showMenuBar = menuBar;
         delegate = std::make_unique<OverlayAppDelegate>(config, *consent, clock);
-        delegate->setConsentAsker([this](const std::string& action, std::function<void(bool)> answered) {
-            asked.push_back(action);
-            answer = std::move(answered);
-        });
+        if (!dialog)
+            delegate->setConsentAsker([this](const std::string& action, std::function<void(bool)> answered) {
+                asked.push_back(action);
+                answer = std::move(answered);
+            });
         delegate->applicationDidFinishLaunching();
     }
     void TearDown() override {
@@ -93,6 +105,7 @@ TEST_F(Controller, EveryEventHasItsVisibleEffect) {
         IS indicator;
         RS relay;
         Effect effect;
+        std::optional<OverlayEvent> before = std::nullopt;
     } rows[] = {
         {"cursor_move", events::CursorMove{{10, 20}}, IS::active, RS::active, Effect::halo},
         {"cursor_halo", events::CursorHalo{{10, 20}}, IS::active, RS::active, Effect::halo},
@@ -114,31 +127,27 @@ TEST_F(Controller, EveryEventHasItsVisibleEffect) {
         {"agent_state paused", events::AgentStateChange{AgentState::paused, {}}, IS::blocked, RS::blocked,
          Effect::none},
         {"ack", events::Ack{"p1"}, IS::idle, RS::idle, Effect::none},
+        // any status but "active" is idle
+        {"status idle", events::Status{"idle", {}}, IS::idle, RS::idle, Effect::halo,
+         events::CursorMove{{1, 1}}},
+        {"status other", events::Status{"x", {}}, IS::idle, RS::idle, Effect::halo,
+         events::CursorMove{{1, 1}}},
     };
     for (const auto& row : rows) {
         start();
+        if (row.before) handle(*row.before);
         handle(row.event);
         EXPECT_EQ(indicator(), row.indicator) << row.name;
         EXPECT_EQ(relay(), row.relay) << row.name;
         EXPECT_EQ(shownEffect(), row.effect) << row.name;
         EXPECT_EQ(consent->operatorMode(), OperatorMode::allow) << row.name;  // nothing here changes the mode
+        EXPECT_FALSE(consent->isPaused()) << row.name;  // with consent off not even a prepared action pauses
         TearDown();
     }
     start();
     handle(events::AuditLog{"t1", "ax_click", "h", "ok", 12, std::nullopt});
     ASSERT_EQ(delegate->activityLogModel().entries().size(), 1u);
     EXPECT_EQ(delegate->activityLogModel().entries().front().tool, "ax_click");
-}
-
-TEST_F(Controller, StatusOtherThanActiveIsIdle) {
-    for (const char* state : {"idle", "error", "anything"}) {
-        start();
-        handle(events::CursorMove{{1, 1}});
-        handle(events::Status{state, {}});
-        EXPECT_EQ(relay(), RS::idle) << state;
-        EXPECT_EQ(indicator(), IS::idle) << state;
-        TearDown();
-    }
 }
 
 TEST_F(Controller, TheDisplayReturnsToIdleFiveSecondsAfterTheLastActiveEvent) {
@@ -191,6 +200,54 @@ TEST_F(Controller, PromptsAskTheOperatorUnlessAgentsAreBlocked) {
     EXPECT_EQ(relay(), RS::active);  // back to work after the flash
     at(15.1);
     EXPECT_EQ(relay(), RS::idle);  // and to rest when nothing follows
+
+    handle(events::DestructivePrompt{"p4", "click", std::nullopt, std::nullopt});
+    delegate.reset();
+    answer(true);  // an answer given after the controller is gone is still stored
+    EXPECT_EQ(consent->resolution("p4"), (Resolution{true, std::nullopt}));
+}
+
+TEST(ConsentDialog, AsksInFrontAndOnlyAllowGrants) {
+    const struct {
+        const char* name;
+        std::function<void(QMessageBox&)> answer;
+        bool granted;
+    } rows[] = {
+        {"Allow", [](QMessageBox& box) { QTest::mouseClick(button(box, "Allow"), Qt::LeftButton); }, true},
+        {"Return presses the default", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, true},
+        {"Deny", [](QMessageBox& box) { QTest::mouseClick(button(box, "Deny"), Qt::LeftButton); }, false},
+        {"Escape", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, false},
+        {"closed", [](QMessageBox& box) { box.close(); }, false},
+    };
+    for (const auto& row : rows) {
+        std::vector<bool> answers;
+        QMessageBox* box =
+            openConsentDialog("delete everything", [&answers](bool granted) { answers.push_back(granted); });
+        EXPECT_EQ(QApplication::activeModalWidget(), box) << row.name;
+        EXPECT_EQ(box->text(), "Destructive Action");
+        EXPECT_EQ(box->informativeText(),
+                  "The agent wants to perform: delete everything\n\nAllow this action?");
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        EXPECT_EQ(box->buttons().size(), 2);
+        EXPECT_EQ(box->defaultButton(), button(*box, "Allow"));
+        row.answer(*box);
+        EXPECT_EQ(answers, std::vector<bool>{row.granted}) << row.name;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << row.name;
+    }
+}
+
+TEST_F(Controller, APromptPostedOverHttpOpensTheDialogAndTheAnswerIsServed) {
+    start(ConsentMode::off, true, true);
+    const std::uint16_t port = delegate->serverPort().value();
+    const std::string auth = "x-overlay-token: T\r\n";
+    const std::string prompt = R"({"type":"destructive_prompt","id":"p1","action":"click"})";
+    EXPECT_EQ(pavo::testing::statusOf(pavo::testing::request(port, "POST", "/event", prompt, auth)), 200);
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000));
+    QTest::mouseClick(button(*qobject_cast<QMessageBox*>(QApplication::activeModalWidget()), "Allow"),
+                      Qt::LeftButton);
+    EXPECT_EQ(pavo::testing::bodyOf(pavo::testing::request(port, "GET", "/consent/p1", "", auth)),
+              R"({"consent":"granted"})");
 }
 
 TEST_F(Controller, APreparedDestructiveActionPausesUntilAModeIsChosen) {
@@ -203,39 +260,27 @@ TEST_F(Controller, APreparedDestructiveActionPausesUntilAModeIsChosen) {
 }
 
 TEST_F(Controller, TheTrayMenuChoosesTheOperatorMode) {
-    const struct {
-        const char* name;
-        QAction* MenuBarIndicator::*item;
-        OperatorMode mode;
-        IS indicator;
-        RS relay;
-        QAction* MenuBarIndicator::*checked;
-    } rows[] = {
-        {"block", &MenuBarIndicator::blockItem, OperatorMode::block, IS::blocked, RS::blocked,
-         &MenuBarIndicator::blockItem},
-        {"allow", &MenuBarIndicator::allowItem, OperatorMode::allow, IS::idle, RS::idle,
-         &MenuBarIndicator::allowItem},
-        {"allow 15", &MenuBarIndicator::allow15Item, OperatorMode::allow, IS::idle, RS::idle,
-         &MenuBarIndicator::allow15Item},
-        {"allow 60", &MenuBarIndicator::allow60Item, OperatorMode::allow, IS::idle, RS::idle,
-         &MenuBarIndicator::allow60Item},
-        {"require approval", &MenuBarIndicator::requireApprovalItem, OperatorMode::requireApproval, IS::idle,
-         RS::idle, &MenuBarIndicator::requireApprovalItem},
+    using Item = QAction* MenuBarIndicator::*;
+    const Item items[] = {&MenuBarIndicator::blockItem, &MenuBarIndicator::allowItem,
+                          &MenuBarIndicator::allow15Item, &MenuBarIndicator::allow60Item,
+                          &MenuBarIndicator::requireApprovalItem};
+    const std::tuple<Item, OperatorMode, IS, RS> rows[] = {
+        {&MenuBarIndicator::blockItem, OperatorMode::block, IS::blocked, RS::blocked},
+        {&MenuBarIndicator::allowItem, OperatorMode::allow, IS::idle, RS::idle},
+        {&MenuBarIndicator::allow15Item, OperatorMode::allow, IS::idle, RS::idle},
+        {&MenuBarIndicator::allow60Item, OperatorMode::allow, IS::idle, RS::idle},
+        {&MenuBarIndicator::requireApprovalItem, OperatorMode::requireApproval, IS::idle, RS::idle},
     };
-    for (const auto& row : rows) {
+    for (const auto& [chosen, mode, indicatorState, relayState] : rows) {
         start(ConsentMode::destructive_only);
         handle(events::CursorMove{{1, 1}});
-        (tray().*row.item)->trigger();
+        (tray().*chosen)->trigger();
         clock.advance(0);
-        EXPECT_EQ(consent->operatorMode(), row.mode) << row.name;
-        EXPECT_EQ(indicator(), row.indicator) << row.name;
-        EXPECT_EQ(relay(), row.relay) << row.name;
-        for (QAction* MenuBarIndicator::*item :
-             {&MenuBarIndicator::blockItem, &MenuBarIndicator::allowItem, &MenuBarIndicator::allow15Item,
-              &MenuBarIndicator::allow60Item, &MenuBarIndicator::requireApprovalItem}) {
-            EXPECT_EQ((tray().*item)->isChecked(), item == row.checked)
-                << row.name << " " << (tray().*item)->text().toStdString();
-        }
+        const std::string name = (tray().*chosen)->text().toStdString();
+        EXPECT_EQ(consent->operatorMode(), mode) << name;
+        EXPECT_EQ(indicator(), indicatorState) << name;
+        EXPECT_EQ(relay(), relayState) << name;
+        for (Item item : items) EXPECT_EQ((tray().*item)->isChecked(), item == chosen) << name;
         TearDown();
     }
 }
@@ -322,12 +367,10 @@ TEST_F(Controller, QuittingAsksFirst) {
     start();
     int quits = 0;
     delegate->onQuit = [&quits] { ++quits; };
-    for (const char* button : {"Cancel", "Quit"}) {
+    for (const char* text : {"Cancel", "Quit"}) {
         QMessageBox* box = tray().quitOverlay();
         EXPECT_EQ(box->text(), "Quit Pavo Overlay?");
-        for (QAbstractButton* b : box->buttons()) {
-            if (b->text() == button) b->click();
-        }
+        button(*box, text)->click();
     }
     EXPECT_EQ(quits, 1);
 }
@@ -346,3 +389,16 @@ TEST(MenuBarIndicator, ItemsDoNothingBeforeTheControllerListens) {
 
 }  // namespace
 }  // namespace pavo::overlay
+
+int main(int argc, char** argv) {
+    // Starting on port 0 publishes overlay.sock; keep it out of the real home.
+    pavo::testing::TempDir home;
+    ::setenv("HOME", home.path().c_str(), 1);
+    // Never a real display, also when the tests are only being listed.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::setenv("XDG_RUNTIME_DIR", home.path().c_str(), 0);
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
