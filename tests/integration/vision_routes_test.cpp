@@ -17,6 +17,8 @@
 #include "agent/server/dispatcher.hpp"
 #include "agent/server/routes.hpp"
 #include "agent/vision/ocr_cache.hpp"
+#include "agent/keys/keystrokes.hpp"
+#include "agent/scripts/script_tools.hpp"
 #include "agent/vision/vision_context.hpp"
 #include "common/base64.hpp"
 #include "platform/linux/tesseract_recognition.hpp"
@@ -135,8 +137,10 @@ class VisionRoutes : public ::testing::Test {
 
     Reply post(const std::string& path, const std::string& body, platform::Recognition* other = nullptr) {
         agent::VisionContext vision{desktop, other ? *other : *recognition, ocrCache};
+        agent::ScriptTools scripts;
+        agent::KeysContext keys{desktop, scripts};
         agent::Dispatcher dispatcher("t");
-        agent::registerRoutes(dispatcher, agent::Features{ax, gate, vision});
+        agent::registerRoutes(dispatcher, agent::Features{ax, gate, keys, scripts, vision});
         http::HTTPRequest request;
         request.method = "POST";
         request.path = path;
