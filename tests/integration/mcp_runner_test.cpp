@@ -5,13 +5,10 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read_until.hpp>
-#include <boost/asio/streambuf.hpp>
 
 #include <nlohmann/json.hpp>
 
-#include <thread>
-
+#include "http/json_reply.hpp"
 #include "http/server.hpp"
 #include "mcp/tool_runner.hpp"
 #include "stand_in_overlay.hpp"
@@ -21,7 +18,6 @@ namespace {
 
 namespace asio = boost::asio;
 using nlohmann::json;
-using testing::overlayReply;
 using namespace std::chrono_literals;
 
 // A screen of one colour, 40 x 20 at (300, 40), or nothing for a pid it does not know.
@@ -39,13 +35,19 @@ struct Harness {
     FakeCapture screen;
     testing::StandInOverlay overlay{io};
     std::vector<http::HTTPRequest> agentSaw;
-    std::function<http::HTTPResponse(const http::HTTPRequest&)> agentAnswers = [](const http::HTTPRequest&) {
-        return overlayReply(200, {{"ok", true}, {"method", "ax_press"}});
-    };
+    // The agent's answer by path ("" for every other path).
+    std::map<std::string, std::pair<int, std::string>> agentAnswers{
+        {"", {200, R"({"ok":true,"method":"ax_press"})"}},
+        {"/ax/find",
+         {200, R"({"matches":[{"id":"save","frame":{"x":100,"y":200,"width":40,"height":20}}]})"}},
+        {"/ax/type", {403, R"({"error":"consent_denied"})"}},
+        {"/ocr", {200, R"({"results":[{"text":"OK","boundingBox":{"x":5,"y":6,"width":7,"height":8}}]})"}}};
     http::Listener agent{io, 0, http::agentDialect(),
                          [this](http::HTTPRequest request) -> asio::awaitable<http::HTTPResponse> {
                              agentSaw.push_back(request);
-                             co_return agentAnswers(request);
+                             const auto& [status, body] =
+                                 agentAnswers[agentAnswers.contains(request.path) ? request.path : ""];
+                             co_return http::jsonReply(status, body);
                          }};
     OverlayLink link{io.get_executor(), [this] {
                          return std::optional<OverlayAddress>({overlay.port(), "overlay-token"});
@@ -106,14 +108,6 @@ TEST(McpRunner, NoAgentRequestEverCarriesAPreGrantOfConsent) {
 
 TEST(McpRunner, TheOverlayIsShownEachStepInOrder) {
     Harness harness;
-    harness.agentAnswers = [](const http::HTTPRequest& request) {
-        if (request.path == "/ax/find") {
-            return overlayReply(200, json::parse(R"({"matches":[{"id":"save","role":"AXButton",
-                                                  "frame":{"x":100,"y":200,"width":40,"height":20}}]})"));
-        }
-        if (request.path == "/ax/type") return overlayReply(403, {{"error", "consent_denied"}});
-        return overlayReply(200, {{"ok", true}, {"method", "ax_press"}});
-    };
     harness.call("ax_find", {{"label", "Save"}});
     const std::size_t before = harness.events().size();
     EXPECT_EQ(harness.call("ax_click", {{"elementId", "save"}})["isError"], false);
@@ -138,11 +132,6 @@ TEST(McpRunner, TheOverlayIsShownEachStepInOrder) {
 
 TEST(McpRunner, AScreenshotWithOcrSendsTheCaptureToTheAgentAndMapsTheTextToTheScreen) {
     Harness harness;
-    harness.agentAnswers = [](const http::HTTPRequest& request) {
-        if (request.path != "/ocr") return overlayReply(404, {{"error", "not_found"}});
-        return overlayReply(200, json::parse(R"({"results":[{"text":"OK","confidence":0.9,
-                                              "boundingBox":{"x":5,"y":6,"width":7,"height":8}}]})"));
-    };
     const json shot = harness.call("screenshot", {{"pid", 4242}, {"ocr", true}});
     ASSERT_EQ(shot["isError"], false) << shot.dump().substr(0, 500);
     EXPECT_EQ(shot["content"][0]["mimeType"], "image/png");
@@ -156,39 +145,29 @@ TEST(McpRunner, AScreenshotWithOcrSendsTheCaptureToTheAgentAndMapsTheTextToTheSc
     const json missing = harness.call("screenshot", {{"pid", 7}});
     EXPECT_EQ(missing["isError"], true);
     EXPECT_NE(missing["content"][0]["text"].get<std::string>().find("process 7"), std::string::npos);
-    harness.agentAnswers = [](const http::HTTPRequest&) {
-        return overlayReply(404, {{"error", "not_found"}});
-    };
+    harness.agentAnswers["/ocr"] = {404, R"({"error":"not_found"})"};
     const json refused = harness.call("screenshot", {{"ocr", true}});
     EXPECT_EQ(refused["isError"], true) << "text recognition failed, and the result says so";
     EXPECT_EQ(refused["content"][0]["type"], "image") << "but the picture is still there";
 }
 
 TEST(McpRunner, CancellingACallClosesItsAgentConnectionAndAuditsIt) {
-    asio::io_context probe;  // a stand-in agent that reads a request and never answers
+    asio::io_context probe;  // a stand-in agent that takes the request and never answers
     asio::ip::tcp::acceptor acceptor(probe, {asio::ip::address_v4::loopback(), 0});
+    acceptor.non_blocking(true);
     Harness harness(acceptor.local_endpoint().port());
-
     std::optional<std::string> result;
     const CancelCall cancel = harness.runner.start({findTool("run_shortcut"), {{"name", "slow"}}},
                                                    [&](std::string r) { result = r; });
-    bool closed = false;
-    std::thread agentSide([&] {
-        asio::ip::tcp::socket socket(probe);
-        acceptor.accept(socket);
-        asio::streambuf request;
-        boost::system::error_code error;
-        asio::read_until(socket, request, "\r\n\r\n", error);
-        char byte;
-        socket.read_some(asio::buffer(&byte, 1), error);  // blocks until pavo-mcp closes its end
-        closed = error == asio::error::eof || error == asio::error::connection_reset;
-    });
-    harness.runUntil([&] { return harness.runner.running() == 1 && harness.events().size() >= 2; });
+    asio::ip::tcp::socket socket(probe);
+    boost::system::error_code error;
+    harness.runUntil([&] { return socket.is_open() || (acceptor.accept(socket, error), !error); });
+    harness.runUntil([&] { return socket.available() > 0; });
     cancel();
     harness.runUntil([&] { return harness.runner.running() == 0 && harness.idle(); });
-    agentSide.join();
-
-    EXPECT_TRUE(closed) << "the agent sees its connection closed";
+    for (char bytes[4096]; !error;) socket.read_some(asio::buffer(bytes), error);
+    EXPECT_TRUE(error == asio::error::eof || error == asio::error::connection_reset)
+        << "the agent sees it closed";
     EXPECT_FALSE(result) << "a cancelled call is not finished";
     const auto events = harness.events();
     ASSERT_GE(events.size(), 3u);
