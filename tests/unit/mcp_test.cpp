@@ -68,7 +68,7 @@ struct Session {
 };
 
 TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
-    const std::string now = "2025-11-25", uninitialised;
+    const std::string now = "2025-11-25", older = "2025-06-18", uninitialised;
     // The session's revision, the line, the error code and the id answered.
     for (const auto& [revision, line, code, id] :
          std::vector<std::tuple<std::string, std::string, int, json>>{
@@ -90,6 +90,7 @@ TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
              {now, R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", -32600, nullptr},
              {now, request(1, "initialize", R"({"protocolVersion":"2025-11-25"})"), -32600, 1},
              {uninitialised, request(1, "tools/list"), -32600, 1},
+             {older, call(1, "ax_click"), -32602, 1},
              {uninitialised, request(1, "initialize", R"({"protocolVersion":20251125})"), -32602, 1},
              {uninitialised, request(1, "initialize", R"({"protocolVersion":"x","capabilities":"all"})"),
               -32602, 1},
@@ -116,6 +117,8 @@ TEST(McpProtocol, NotificationsAndRepliesAreNeverAnswered) {
     }
     EXPECT_EQ(Session("").send(request(1, "ping")).at(0)["result"], json::object())
         << "ping needs no session";
+    EXPECT_EQ(Session().send(call(1, "ax_click")).at(0)["result"]["isError"], true)
+        << "from 2025-11-25 bad arguments are a tool result";
 }
 
 TEST(McpProtocol, InitializeFallsBackToTheNewestRevisionForOneItDoesNotSpeak) {
@@ -221,6 +224,7 @@ TEST(McpTools, AgentAnswersBecomeToolResultsWithTheAgentsBody) {
         const std::string text = result["content"][0]["text"];
         SCOPED_TRACE(text);
         EXPECT_EQ(out.outcome.result + " " + out.outcome.reason, outcome);
+        EXPECT_EQ(out.toolResult.find('\n'), std::string::npos) << "one line on stdio";
         EXPECT_EQ(result["isError"], out.outcome.result != "ok");
         EXPECT_NE(text.find(part), std::string::npos);
         json body = answer ? json::parse(answer->body, nullptr, false) : json();
@@ -280,42 +284,35 @@ TEST(McpTools, AuditRecordsHashTheArgumentsAndNeverCarryThemInClear) {
 }
 
 TEST(McpTools, TheAgentIsFoundAsTheAgentFindsItself) {
-    const struct {
-        std::vector<std::string> arguments;
-        std::map<std::string, std::string> environment;
-        int exitStatus;
-        std::int64_t port;  // 0: no settings
-        const char* token;  // resolved, with the token file holding " from-file \n"
-    } rows[] = {
-        {{}, {}, 0, 47824, "from-file"},
-        {{"--port", "5000", "--token", "t"}, {}, 0, 5000, "t"},
-        {{}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}, {"VEXLO_PAVO_SIDECAR_TOKEN", "env"}}, 0, 6000, "env"},
-        {{"--port", "7000"}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}}, 0, 7000, "from-file"},
-        {{"--port", "0"}, {}, 1, 0, ""},
-        {{"--port"}, {}, 1, 0, ""},
-        {{}, {{"VEXLO_PAVO_SIDECAR_PORT", "x"}}, 1, 0, ""},
-        {{"--help"}, {}, 0, 0, ""},
-    };
     const auto readFile = [](const std::string& path) {
         return path == "/home/u/Vault-Vexlo/secrets/pavo/sidecar-token"
                    ? std::optional<std::string>(" from-file \n")
                    : std::nullopt;
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::PrintToString(row.arguments));
+    // The command line and environment, the exit status, the port (0: it does not run) and the token used.
+    for (const auto& [arguments, environment, exitStatus, port, token] : std::vector<
+             std::tuple<std::vector<std::string>, std::map<std::string, std::string>, int, int, std::string>>{
+             {{}, {}, 0, 47824, "from-file"},
+             {{"--port", "5000", "--token", "t"}, {}, 0, 5000, "t"},
+             {{}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}, {"VEXLO_PAVO_SIDECAR_TOKEN", "env"}}, 0, 6000, "env"},
+             {{"--port", "7000"}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}}, 0, 7000, "from-file"},
+             {{"--port", "0"}, {}, 1, 0, ""},
+             {{"--port"}, {}, 1, 0, ""},
+             {{}, {{"VEXLO_PAVO_SIDECAR_PORT", "x"}}, 1, 0, ""},
+             {{"--help"}, {}, 0, 0, ""},
+         }) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        const auto& env = environment;
         const auto parsed = parseMcpCommandLine(
-            row.arguments,
-            [&](const char* name) -> std::optional<std::string> {
-                if (!row.environment.contains(name)) return std::nullopt;
-                return row.environment.at(name);
-            },
+            arguments,
+            [&](const char* name) { return env.contains(name) ? std::optional(env.at(name)) : std::nullopt; },
             "/home/u");
         const auto& settings = parsed.settings;
-        EXPECT_EQ(std::pair(parsed.exitStatus, settings ? settings->agentPort : 0),
-                  std::pair(row.exitStatus, row.port));
+        EXPECT_EQ(std::pair(parsed.exitStatus, settings ? int(settings->agentPort) : 0),
+                  std::pair(exitStatus, port));
         EXPECT_EQ(parsed.output.empty(), settings.has_value())
             << "a usage text or an error when it does not run";
-        EXPECT_EQ(settings ? resolveAgentToken(*settings, readFile) : "", row.token);
+        EXPECT_EQ(settings ? resolveAgentToken(*settings, readFile) : "", token);
     }
 }
 
@@ -340,20 +337,18 @@ std::optional<RgbImage> decode(const std::string& png) {
 }
 
 TEST(McpScreenshot, PicturesFitTheModelsBoundsAndSayHowToMapBack) {
-    const struct {
-        int width, height;
-        int expectWidth, expectHeight;
-        double expectScale;
-    } rows[] = {{1600, 1000, 1568, 980, 0.98}, {1000, 4000, 392, 1568, 0.392}, {1, 1, 1, 1, 1.0}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height));
-        const auto shot = prepareScreenshot(filled(row.width, row.height, false), false);
+    // The capture's size, and the picture's size and scale.
+    for (const auto& [width, height, expectWidth, expectHeight, scale] :
+         std::vector<std::tuple<int, int, int, int, double>>{
+             {1600, 1000, 1568, 980, 0.98}, {1000, 4000, 392, 1568, 0.392}, {800, 600, 800, 600, 1.0}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        const auto shot = prepareScreenshot(filled(width, height, false), false);
         ASSERT_TRUE(shot);
         const auto picture = decode(shot->png);
         ASSERT_TRUE(picture);
-        EXPECT_EQ(std::pair(picture->width, picture->height), std::pair(row.expectWidth, row.expectHeight));
-        EXPECT_EQ(std::pair(shot->width, shot->height), std::pair(row.expectWidth, row.expectHeight));
-        EXPECT_NEAR(shot->scale, row.expectScale, 1e-9);
+        EXPECT_EQ(std::pair(picture->width, picture->height), std::pair(expectWidth, expectHeight));
+        EXPECT_EQ(std::pair(shot->width, shot->height), std::pair(expectWidth, expectHeight));
+        EXPECT_NEAR(shot->scale, scale, 1e-9);
         EXPECT_FALSE(shot->fullPng);
         const json described = describeScreenshot(*shot);
         EXPECT_EQ(described["origin"], json({{"x", 10}, {"y", 20}}));
