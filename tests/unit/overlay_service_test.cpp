@@ -273,17 +273,6 @@ TEST(ConsentManager, PausesUntilTheOperatorChoosesAModeThatDoesNotBlock) {
     }
 }
 
-TEST(ConsentManager, ClientsWithoutAnIdAreTheDefaultOneAndIdleOnesGo) {
-    ConsentManager m(off);
-    m.registerAgentState(std::nullopt, AgentState::active);
-    m.registerAgentState("a", AgentState::paused);
-    m.registerAgentState("b", AgentState::destructive);
-    EXPECT_EQ(m.activeClientCount(), 3u);
-    for (const char* idle : {"default", "never-seen", "a"}) m.registerAgentState(idle, AgentState::idle);
-    m.registerAgentState("b", AgentState::active);
-    EXPECT_EQ(m.activeClientCount(), 1u);
-}
-
 // ---- event server ------------------------------------------------------------------------------------
 
 const std::map<std::string, std::string> kAuth{{"x-overlay-token", "T0ken"}};
