@@ -6,9 +6,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -25,7 +26,6 @@
 #include "overlay/ui/menu_bar_indicator.hpp"
 #include "overlay/visuals/overlay_view.hpp"
 #include "overlay/visuals/overlay_window.hpp"
-#include "tcp_client.hpp"
 
 namespace pavo::overlay {
 namespace {
@@ -44,7 +44,7 @@ QPushButton* button(QMessageBox& box, const QString& text) {
 
 class Controller : public ::testing::Test {
   protected:
-    void start(ConsentMode mode = ConsentMode::off, bool menuBar = true, bool dialog = false) {
+    void start(ConsentMode mode = ConsentMode::off, bool menuBar = true) {
         // The desktop's animation setting comes from the (temporary) home, not from the caller's config.
         ::unsetenv("XDG_CONFIG_HOME");
         consent = std::make_unique<ConsentManager>(mode);
@@ -54,11 +54,10 @@ class Controller : public ::testing::Test {
         config.consent = mode;
         config.showMenuBar = menuBar;
         delegate = std::make_unique<OverlayAppDelegate>(config, *consent, clock);
-        if (!dialog)
-            delegate->setConsentAsker([this](const std::string& action, std::function<void(bool)> answered) {
-                asked.push_back(action);
-                answer = std::move(answered);
-            });
+        delegate->setConsentAsker([this](const std::string& action, std::function<void(bool)> answered) {
+            asked.push_back(action);
+            answer = std::move(answered);
+        });
         delegate->applicationDidFinishLaunching();
     }
     void TearDown() override {
@@ -115,42 +114,37 @@ TEST_F(Controller, EveryEventHasItsVisibleEffect) {
         {"key_chord_pill", events::KeyChordPill{"cmd+s"}, IS::idle, RS::idle, Effect::pill},
         {"element_focus", events::ElementFocus{box}, IS::idle, RS::idle, Effect::box},
         {"element_bbox", events::ElementBBox{box}, IS::idle, RS::idle, Effect::box},
-        {"destructive_prepare", events::DestructivePrepare{"delete", {}}, IS::destructive,
-         RS::destructivePending, Effect::border},
-        {"destructive_prompt", events::DestructivePrompt{"p1", "delete", {}, {}}, IS::destructive,
-         RS::destructivePending, Effect::border},
+        {"prepare", events::DestructivePrepare{"rm", {}}, IS::destructive, RS::destructivePending,
+         Effect::border},
+        {"prompt", events::DestructivePrompt{"p1", "rm", {}, {}}, IS::destructive, RS::destructivePending,
+         Effect::border},
         {"status active", events::Status{"active", {}}, IS::active, RS::active, Effect::none},
-        {"agent_state active", events::AgentStateChange{AgentState::active, {}}, IS::active, RS::active,
+        {"agent active", events::AgentStateChange{AgentState::active, {}}, IS::active, RS::active,
          Effect::none},
-        {"agent_state destructive", events::AgentStateChange{AgentState::destructive, {}}, IS::destructive,
+        {"agent destructive", events::AgentStateChange{AgentState::destructive, {}}, IS::destructive,
          RS::destructivePending, Effect::none},
-        {"agent_state paused", events::AgentStateChange{AgentState::paused, {}}, IS::blocked, RS::blocked,
+        {"agent paused", events::AgentStateChange{AgentState::paused, {}}, IS::blocked, RS::blocked,
          Effect::none},
         {"ack", events::Ack{"p1"}, IS::idle, RS::idle, Effect::none},
-        // any status but "active" is idle
         {"status idle", events::Status{"idle", {}}, IS::idle, RS::idle, Effect::halo,
-         events::CursorMove{{1, 1}}},
-        {"status other", events::Status{"x", {}}, IS::idle, RS::idle, Effect::halo,
          events::CursorMove{{1, 1}}},
     };
     for (const auto& row : rows) {
         start();
         if (row.before) handle(*row.before);
         handle(row.event);
-        EXPECT_EQ(indicator(), row.indicator) << row.name;
-        EXPECT_EQ(relay(), row.relay) << row.name;
-        EXPECT_EQ(shownEffect(), row.effect) << row.name;
-        EXPECT_EQ(consent->operatorMode(), OperatorMode::allow) << row.name;  // nothing here changes the mode
-        EXPECT_FALSE(consent->isPaused()) << row.name;  // with consent off not even a prepared action pauses
+        EXPECT_EQ(std::tuple(indicator(), relay(), shownEffect()),
+                  std::tuple(row.indicator, row.relay, row.effect))
+            << row.name;
+        // Nothing here changes the mode; with consent off not even a prepared action pauses.
+        EXPECT_EQ(std::pair(consent->operatorMode(), consent->isPaused()),
+                  std::pair(OperatorMode::allow, false))
+            << row.name;
         TearDown();
     }
-    start();
-    handle(events::AuditLog{"t1", "ax_click", "h", "ok", 12, std::nullopt});
-    ASSERT_EQ(delegate->activityLogModel().entries().size(), 1u);
-    EXPECT_EQ(delegate->activityLogModel().entries().front().tool, "ax_click");
 }
 
-TEST_F(Controller, TheDisplayReturnsToIdleFiveSecondsAfterTheLastActiveEvent) {
+TEST_F(Controller, TheDisplayRestsFiveSecondsAfterWorkAndOnlyOnceEveryClientIsIdle) {
     start();
     handle(events::CursorMove{{1, 1}});
     at(3);
@@ -158,12 +152,7 @@ TEST_F(Controller, TheDisplayReturnsToIdleFiveSecondsAfterTheLastActiveEvent) {
     at(7.9);
     EXPECT_EQ(relay(), RS::active);
     at(8);
-    EXPECT_EQ(relay(), RS::idle);
-    EXPECT_EQ(indicator(), IS::idle);
-}
-
-TEST_F(Controller, IdleWaitsForEveryClient) {
-    start();
+    EXPECT_EQ(std::pair(indicator(), relay()), std::pair(IS::idle, RS::idle));
     handle(events::AgentStateChange{AgentState::active, "a"});
     handle(events::AgentStateChange{AgentState::active, "b"});
     handle(events::AgentStateChange{AgentState::idle, "a"});
@@ -207,14 +196,25 @@ TEST_F(Controller, PromptsAskTheOperatorUnlessAgentsAreBlocked) {
     EXPECT_EQ(consent->resolution("p4"), (Resolution{true, std::nullopt}));
 }
 
+// Deny before Allow, as on GNOME: without a default of its own the dialog would make the first button one.
+struct DenyFirst : QProxyStyle {
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        return hint == SH_DialogButtonLayout ? QDialogButtonBox::GnomeLayout
+                                             : QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
 TEST(ConsentDialog, AsksInFrontAndOnlyAllowGrants) {
+    QApplication::setStyle(new DenyFirst);
     const struct {
         const char* name;
         std::function<void(QMessageBox&)> answer;
         bool granted;
     } rows[] = {
         {"Allow", [](QMessageBox& box) { QTest::mouseClick(button(box, "Allow"), Qt::LeftButton); }, true},
-        {"Return presses the default", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, true},
+        {"Return presses the default Allow", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); },
+         true},
         {"Deny", [](QMessageBox& box) { QTest::mouseClick(button(box, "Deny"), Qt::LeftButton); }, false},
         {"Escape", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, false},
         {"closed", [](QMessageBox& box) { box.close(); }, false},
@@ -224,30 +224,12 @@ TEST(ConsentDialog, AsksInFrontAndOnlyAllowGrants) {
         QMessageBox* box =
             openConsentDialog("delete everything", [&answers](bool granted) { answers.push_back(granted); });
         EXPECT_EQ(QApplication::activeModalWidget(), box) << row.name;
-        EXPECT_EQ(box->text(), "Destructive Action");
-        EXPECT_EQ(box->informativeText(),
-                  "The agent wants to perform: delete everything\n\nAllow this action?");
-        EXPECT_EQ(box->icon(), QMessageBox::Warning);
-        EXPECT_EQ(box->buttons().size(), 2);
-        EXPECT_EQ(box->defaultButton(), button(*box, "Allow"));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(box)) << row.name;  // as on a desktop: the focus is placed
         row.answer(*box);
         EXPECT_EQ(answers, std::vector<bool>{row.granted}) << row.name;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << row.name;
     }
-}
-
-TEST_F(Controller, APromptPostedOverHttpOpensTheDialogAndTheAnswerIsServed) {
-    start(ConsentMode::off, true, true);
-    const std::uint16_t port = delegate->serverPort().value();
-    const std::string auth = "x-overlay-token: T\r\n";
-    const std::string prompt = R"({"type":"destructive_prompt","id":"p1","action":"click"})";
-    EXPECT_EQ(pavo::testing::statusOf(pavo::testing::request(port, "POST", "/event", prompt, auth)), 200);
-    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000));
-    QTest::mouseClick(button(*qobject_cast<QMessageBox*>(QApplication::activeModalWidget()), "Allow"),
-                      Qt::LeftButton);
-    EXPECT_EQ(pavo::testing::bodyOf(pavo::testing::request(port, "GET", "/consent/p1", "", auth)),
-              R"({"consent":"granted"})");
 }
 
 TEST_F(Controller, APreparedDestructiveActionPausesUntilAModeIsChosen) {
@@ -261,9 +243,6 @@ TEST_F(Controller, APreparedDestructiveActionPausesUntilAModeIsChosen) {
 
 TEST_F(Controller, TheTrayMenuChoosesTheOperatorMode) {
     using Item = QAction* MenuBarIndicator::*;
-    const Item items[] = {&MenuBarIndicator::blockItem, &MenuBarIndicator::allowItem,
-                          &MenuBarIndicator::allow15Item, &MenuBarIndicator::allow60Item,
-                          &MenuBarIndicator::requireApprovalItem};
     const std::tuple<Item, OperatorMode, IS, RS> rows[] = {
         {&MenuBarIndicator::blockItem, OperatorMode::block, IS::blocked, RS::blocked},
         {&MenuBarIndicator::allowItem, OperatorMode::allow, IS::idle, RS::idle},
@@ -277,10 +256,11 @@ TEST_F(Controller, TheTrayMenuChoosesTheOperatorMode) {
         (tray().*chosen)->trigger();
         clock.advance(0);
         const std::string name = (tray().*chosen)->text().toStdString();
-        EXPECT_EQ(consent->operatorMode(), mode) << name;
-        EXPECT_EQ(indicator(), indicatorState) << name;
-        EXPECT_EQ(relay(), relayState) << name;
-        for (Item item : items) EXPECT_EQ((tray().*item)->isChecked(), item == chosen) << name;
+        EXPECT_EQ(std::tuple(consent->operatorMode(), indicator(), relay()),
+                  std::tuple(mode, indicatorState, relayState))
+            << name;
+        for (const auto& other : rows)
+            EXPECT_EQ((tray().*std::get<0>(other))->isChecked(), std::get<0>(other) == chosen);
         TearDown();
     }
 }
@@ -291,7 +271,6 @@ TEST_F(Controller, ATimedAllowExpiresIntoRequireApprovalUnlessAModeIsChosenFirst
     at(100);
     tray().allow15Item->trigger();
     EXPECT_EQ(consent->operatorMode(), OperatorMode::allow);
-    EXPECT_EQ(tray().allow15Item->text(), "Allow for 15 min  (15:00 left)");
     at(160);
     tray().refreshMenuCheckmarks();
     EXPECT_EQ(tray().allow15Item->text(), "Allow for 15 min  (14:00 left)");
@@ -312,22 +291,15 @@ TEST_F(Controller, ATimedAllowExpiresIntoRequireApprovalUnlessAModeIsChosenFirst
 
 TEST_F(Controller, StartUpBuildsEveryPartAndShowsTheCurrentMode) {
     start(ConsentMode::manual);
-    ASSERT_NE(delegate->overlayWindow(), nullptr);
-    ASSERT_NE(delegate->overlayView(), nullptr);
-    ASSERT_NE(delegate->menuBarIndicator(), nullptr);
-    EXPECT_TRUE(delegate->serverPort().has_value());
-    EXPECT_TRUE(tray().requireApprovalItem->isChecked());
-    EXPECT_TRUE(tray().statusItem().isVisible());
+    ASSERT_TRUE(delegate->overlayWindow() && delegate->menuBarIndicator());
+    EXPECT_TRUE(tray().requireApprovalItem->isChecked() && tray().statusItem().isVisible());
 
     OverlayWindow& window = *delegate->overlayWindow();
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.geometry(), QGuiApplication::primaryScreen()->geometry());
     EXPECT_EQ(delegate->overlayView()->geometry(), window.rect());
-    const Qt::WindowFlags flags = window.windowHandle()->flags();
-    EXPECT_TRUE(flags.testFlag(Qt::WindowTransparentForInput));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_FALSE(window.isActiveWindow());
+    EXPECT_TRUE(window.windowHandle()->flags().testFlags(
+        Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::WindowStaysOnTopHint));
     TearDown();
 
     start(ConsentMode::off, false);
@@ -343,24 +315,16 @@ TEST_F(Controller, TheActivityLogWindowShowsFiltersAndClears) {
     tray().openLogItem->trigger();
     ActivityLogWindowController& log = *delegate->activityLogWindowController();
     ASSERT_NE(log.window(), nullptr);
-    EXPECT_EQ(log.window()->windowTitle(), "Pavo Activity Log");
-    EXPECT_EQ(log.tableView()->model()->rowCount(), 3);
     log.searchField()->setText(" AX_ ");
-    EXPECT_EQ(log.tableView()->model()->rowCount(), 2);
     handle(events::AuditLog{"t", "ax_scroll", "h", "err", 3, {}});
     EXPECT_EQ(log.tableView()->model()->rowCount(), 3);
-
+    for (QPushButton* push : log.window()->findChildren<QPushButton*>()) {
+        if (push->text() == "Clear") push->click();
+    }
+    EXPECT_EQ(log.tableView()->model()->rowCount(), 0);
     log.window()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(log.window(), nullptr);
-    log.showWindow();
-    EXPECT_TRUE(log.searchField()->text().isEmpty());
-    EXPECT_EQ(log.tableView()->model()->rowCount(), 3);  // still filtered by the earlier filter
-    for (QWidget* widget : log.window()->findChildren<QPushButton*>()) {
-        if (static_cast<QPushButton*>(widget)->text() == "Clear") static_cast<QPushButton*>(widget)->click();
-    }
-    EXPECT_EQ(log.tableView()->model()->rowCount(), 0);
-    EXPECT_EQ(delegate->activityLogModel().filterText(), "ax_");
 }
 
 TEST_F(Controller, QuittingAsksFirst) {
@@ -369,22 +333,9 @@ TEST_F(Controller, QuittingAsksFirst) {
     delegate->onQuit = [&quits] { ++quits; };
     for (const char* text : {"Cancel", "Quit"}) {
         QMessageBox* box = tray().quitOverlay();
-        EXPECT_EQ(box->text(), "Quit Pavo Overlay?");
         button(*box, text)->click();
     }
     EXPECT_EQ(quits, 1);
-}
-
-TEST(MenuBarIndicator, ItemsDoNothingBeforeTheControllerListens) {
-    ManualClock clock;
-    MenuBarIndicator indicator(clock);
-    for (QAction* item : {indicator.blockItem, indicator.allowItem, indicator.allow15Item,
-                          indicator.allow60Item, indicator.requireApprovalItem, indicator.openLogItem}) {
-        item->trigger();
-    }
-    EXPECT_TRUE(indicator.requireApprovalItem->isChecked());  // the click itself checks nothing
-    EXPECT_FALSE(indicator.blockItem->isChecked());
-    EXPECT_EQ(indicator.currentState(), IndicatorState::idle);
 }
 
 }  // namespace

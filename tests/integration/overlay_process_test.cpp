@@ -38,11 +38,6 @@ class OverlayProcess : public ::testing::Test {
     std::optional<std::string> socketFile() const {
         return common::readFile(home.path() + "/Library/Application Support/Vexlo/Pavo/overlay.sock");
     }
-    std::uint16_t listening(ChildProcess& overlay) {
-        auto line = overlay.waitForLine("[EventServer] Listening on 127.0.0.1:");
-        EXPECT_TRUE(line) << overlay.output();
-        return line ? static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1))) : 0;
-    }
 };
 
 TEST_F(OverlayProcess, RefusesToStartWithoutATokenOrOnAPortOutsideTheTcpRange) {
@@ -52,7 +47,6 @@ TEST_F(OverlayProcess, RefusesToStartWithoutATokenOrOnAPortOutsideTheTcpRange) {
         {{}, {}, noToken},
         {{"--token", ""}, {{"VEXLO_PAVO_OVERLAY_TOKEN", "env"}}, noToken},
         {{"--token", "T", "--port", "65536"}, {}, range + "65536)"},
-        {{"--token", "T", "--port", "9223372036854775807"}, {}, range + "9223372036854775807)"},
     };
     for (const auto& [arguments, extra, line] : rows) {
         const auto run = runToCompletion(kOverlay, arguments, environment(extra));
@@ -79,8 +73,9 @@ TEST_F(OverlayProcess, PublishesThePortItListensOnWithTheToken) {
     };
     for (const Row& row : rows) {
         ChildProcess overlay(kOverlay, row.arguments, environment(row.environment));
-        const std::uint16_t port = listening(overlay);
-        ASSERT_NE(port, 0);
+        const auto line = overlay.waitForLine("[EventServer] Listening on 127.0.0.1:");
+        ASSERT_TRUE(line) << overlay.output();
+        const auto port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
         EXPECT_TRUE(row.arguments[1] == "0" || std::to_string(port) == heldPort) << port;
         const std::string published = json({{"port", port}, {"token", row.token}}).dump();
         EXPECT_TRUE(eventually([&] { return socketFile() == published; })) << socketFile().value_or("none");

@@ -18,7 +18,6 @@
 #include "overlay/service/command_line.hpp"
 #include "overlay/service/event_server.hpp"
 #include "overlay/service/socket_file.hpp"
-#include "tcp_client.hpp"
 
 namespace pavo::overlay {
 namespace {
@@ -32,9 +31,7 @@ using enum ConsentMode;
 
 CLIConfig parse(const std::vector<std::string>& arguments, const Env& env = {}) {
     return parseCLI(arguments, [env](const char* name) -> std::optional<std::string> {
-        auto it = env.find(name);
-        if (it == env.end()) return std::nullopt;
-        return it->second;
+        return env.contains(name) ? std::optional(env.at(name)) : std::nullopt;
     });
 }
 
@@ -50,28 +47,19 @@ TEST(OverlayCommandLine, ArgumentsOverTheEnvironmentAndNothingFails) {
     };
     const Row rows[] = {
         {{}},
-        {{"--port", "abc"}},
-        {{"--port", " 80"}},
         {{"--port", "99999999999999999999"}},  // overflow
-        {{"--port"}},                          // no value: ignored
         {{"--port", "+8080"}, {}, 8080},
         {{"--port", "9000", "--port", "x"}, {}, 9000},
         {{"--port", "9000", "--port", "9001"}, {}, 9001},
-        {{"--port", "-1"}, {}, -1},    // parsed; start-up refuses it
         {{"--port", "--token", "t"}},  // the value is consumed whatever it looks like
         {{}, envToken, 47825, "env"},
-        {{"--token", "cli"}, envToken, 47825, "cli"},
-        {{"--token", ""}, envToken, 47825, ""},  // an empty token overrides
         {{"--token"}, envToken, 47825, "env"},
         {{"--consent", "manual"}, {}, 47825, "", manual},
-        {{"--consent", "destructive_only"}, {}, 47825, "", destructive_only},
-        {{"--consent", "MANUAL"}},
         {{"--consent", "manual", "--consent", "bogus"}},
         {{}, {{"VEXLO_PAVO_CONSENT_MODE", "manual"}}, 47825, "", manual},
         {{}, {{"VEXLO_PAVO_CONSENT_MODE", " manual"}}},
         {{"--consent", "off"}, {{"VEXLO_PAVO_CONSENT_MODE", "manual"}}},
         {{"--verbose", "install", "-p", "1", "--Port", "2", "INSTALL"}, {}, 47825, "", off, true},
-        {{"--token", "install"}, {}, 47825, "install"},
     };
     for (const Row& row : rows) {
         const CLIConfig c = parse(row.args, row.env);
@@ -80,12 +68,8 @@ TEST(OverlayCommandLine, ArgumentsOverTheEnvironmentAndNothingFails) {
             << ::testing::PrintToString(row.args) << ::testing::PrintToString(row.env);
     }
     EXPECT_FALSE(parse({"--no-menu-bar"}).showMenuBar);
-    for (std::string value : {"0", "false", "FALSE", "hidden", " Hidden\n", "\t0 \r\n"}) {
-        EXPECT_FALSE(parse({}, {{"VEXLO_PAVO_OVERLAY_MENU_BAR", value}}).showMenuBar) << value;
-    }
-    for (std::string value : {"no", "", "1", "off", "hid den", "\xFF"}) {
-        EXPECT_TRUE(parse({}, {{"VEXLO_PAVO_OVERLAY_MENU_BAR", value}}).showMenuBar) << value;
-    }
+    for (auto [value, shown] : {std::pair{"FALSE", false}, {" Hidden\n", false}, {"0", false}, {"1", true}})
+        EXPECT_EQ(parse({}, {{"VEXLO_PAVO_OVERLAY_MENU_BAR", value}}).showMenuBar, shown) << value;
     EXPECT_TRUE(isUsablePort(0) && isUsablePort(65535));
     EXPECT_FALSE(isUsablePort(65536) || isUsablePort(-1));
 }
@@ -129,7 +113,7 @@ TEST_F(SocketFile, CompactJsonOwnerOnlyInOwnerOnlyDirectoriesReplacedWhole) {
     EXPECT_EQ(std::distance(fs::directory_iterator(directory), {}), 1);  // no temporaries left
 }
 
-TEST_F(SocketFile, NeverSeenHalfWrittenOrWithWiderPermissions) {
+TEST_F(SocketFile, NeverObservableHalfWrittenOrWithWiderPermissions) {
     writeOverlaySocketFile(1, "t");
     std::atomic<bool> done{false};
     std::atomic<int> looks{0}, wider{0}, unreadable{0};
@@ -187,59 +171,37 @@ TEST(EventDecoder, WhichDocumentsDecodeAndTheExactFailures) {
     const std::pair<std::string, std::string> rows[] = {
         // "ok:" and the type decoded; "none" for an unknown type, matched exactly
         {R"({"type":"cursor_halo","x":1,"y":2})", "ok:cursor_halo"},
-        {R"({"type":"click_ripple","x":1,"y":1})", "ok:click_ripple"},
         {R"({"type":"key_chord_pill","chord":""})", "ok:key_chord_pill"},
-        {R"({"type":"destructive_prepare","action":"a"})", "ok:destructive_prepare"},
         {R"({"type":"destructive_prompt","id":"p","action":"a","ttlSeconds":null,"target":null})",
          "ok:destructive_prompt"},
         {R"({"type":"Cursor_Move","x":1,"y":2})", "none"},
-        {R"({"type":"cursor_move "})", "none"},
         // missing fields, in the order they are checked
         {R"({"type":""})", "missing:type"},
         {R"({"type":"cursor_move","x":1,"y":null})", "missing:x or y for cursor_move"},
-        {R"({"type":"click"})", "missing:x or y for click"},
         {R"({"type":"key"})", "missing:chord for key"},
-        {R"({"type":"element_focus","frame":{"x":1,"y":2,"width":3}})",
-         "missing:frame (x,y,width,height) for element_focus"},
         {R"({"type":"element_focus","rect":{"x":1,"y":2,"width":3,"height":4}})",
          "missing:frame (x,y,width,height) for element_focus"},
         {R"({"type":"destructive_prepare"})", "missing:action for destructive_prepare"},
         {R"({"type":"status"})", "missing:state for status"},
-        {R"({"type":"cursor_halo","x":1})", "missing:x or y for cursor_halo"},
-        {R"({"type":"click_ripple","y":1})", "missing:x or y for click_ripple"},
-        {R"({"type":"key_chord_pill"})", "missing:chord for key_chord_pill"},
         {R"({"type":"element_bbox","frame":{"x":1,"y":2,"width":3,"height":4}})",
          "missing:rect (x,y,width,height) for element_bbox"},
         {R"({"type":"destructive_prompt","action":"click"})", "missing:id for destructive_prompt"},
         {R"({"type":"destructive_prompt","id":"p1"})", "missing:action for destructive_prompt"},
-        {R"({"type":"agent_state"})", "missing:state for agent_state"},
         {R"({"type":"agent_state","state":"Active"})", "missing:state for agent_state"},
         {R"({"type":"ack"})", "missing:id for ack"},
         {R"({"type":"audit_log"})", "missing:ts for audit_log"},
-        {R"({"type":"audit_log","ts":"t"})", "missing:tool for audit_log"},
-        {R"({"type":"audit_log","ts":"t","tool":"x"})", "missing:args_hash for audit_log"},
-        {R"({"type":"audit_log","ts":"t","tool":"x","args_hash":"h"})", "missing:result for audit_log"},
         {"{" + audit + "}", "missing:elapsed_ms for audit_log"},
         {R"({"type":"audit_log","ts":"t","tool":"x","argsHash":"h","result":"ok","elapsed_ms":1})",
          "missing:args_hash for audit_log"},
         // wrong JSON types anywhere, also in members the type does not use
         {"", "malformed"},
-        {"[]", "malformed"},
-        {"\"cursor_move\"", "malformed"},
-        {"{}", "malformed"},
         {R"({"type":5})", "malformed"},
-        {R"({"type":"teleport","x":"far"})", "malformed"},
         {R"({"type":"cursor_move","x":"10","y":2})", "malformed"},
-        {R"({"type":"cursor_move","x":true,"y":2})", "malformed"},
         {R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":1.0})", "malformed"},
         {"{" + audit + R"(,"elapsed_ms":9223372036854775808})", "malformed"},
         {R"({"type":"key","chord":"cmd+c","elapsed_ms":2.5})", "malformed"},
         {R"({"type":"ack","id":"a","frame":[1,2,3,4]})", "malformed"},
-        {R"({"type":"ack","id":"a","rect":{"x":1,"y":null,"width":3,"height":4}})", "malformed"},
-        {R"({"type":"ack","id":7})", "malformed"},
-        {R"({"type":"ack","id":"a","client_id":1})", "malformed"},
         {R"({"type":"status","state":"idle","timestamp":"now"})", "malformed"},
-        {R"({"type":"ack","id":"a",})", "malformed"},
         {"{\"type\":\"ack\",\"id\":\"\xC3\x28\"}", "malformed"},
     };
     for (const auto& [body, expected] : rows) EXPECT_EQ(outcome(body), expected) << body;
@@ -254,8 +216,7 @@ TEST(EventDecoder, BuildsEachCaseFromItsMembers) {
     using namespace events;
     EXPECT_EQ(as<CursorMove>(R"({"type":"cursor_move","x":10,"y":20.5,"extra":[1]})").at, (Point{10, 20.5}));
     const auto click = as<Click>(R"({"type":"click","x":-1,"y":2,"timestamp":3.25})");
-    EXPECT_EQ(click.at, (Point{-1, 2}));
-    EXPECT_EQ(click.timestamp, 3.25);
+    EXPECT_EQ(std::tie(click.at, click.timestamp), std::make_tuple(Point{-1, 2}, 3.25));
     const std::string frame = R"({"x":1,"y":2,"width":3,"height":4.5,"z":9})";
     EXPECT_EQ(as<ElementFocus>(R"({"type":"element_focus","frame":)" + frame + "}").frame,
               (Rect{1, 2, 3, 4.5}));
@@ -267,15 +228,10 @@ TEST(EventDecoder, BuildsEachCaseFromItsMembers) {
         std::make_tuple("p1", "click", std::optional<std::string>("e1"), std::optional<std::int64_t>(30)));
     const auto paused = as<AgentStateChange>(R"({"type":"agent_state","state":"paused"})");
     EXPECT_EQ(std::tie(paused.state, paused.clientId), std::make_tuple(AgentState::paused, std::nullopt));
-    EXPECT_EQ(as<AgentStateChange>(R"({"type":"agent_state","state":"idle","client_id":"c7"})").clientId,
-              "c7");
     const auto audit = as<AuditLog>(R"({"type":"audit_log","ts":"t","tool":"ax_click","args_hash":"ab",)"
                                     R"("result":"denied","elapsed_ms":-12,"reason":"r"})");
     EXPECT_EQ(std::tie(audit.ts, audit.tool, audit.argsHash, audit.result, audit.elapsedMs, audit.reason),
               std::make_tuple("t", "ax_click", "ab", "denied", -12, std::optional<std::string>("r")));
-    EXPECT_EQ(as<Key>(R"({"type":"key","chord":"cmd+s"})").chord, "cmd+s");
-    EXPECT_EQ(as<Status>(R"({"type":"status","state":"error"})").state, "error");
-    EXPECT_EQ(as<Ack>(R"({"type":"ack","id":"a"})").id, "a");
 }
 
 // ---- consent state -----------------------------------------------------------------------------------
@@ -290,13 +246,10 @@ TEST(ConsentManager, PausesUntilTheOperatorChoosesAModeThatDoesNotBlock) {
         {manual, "", "", false, requireApproval},
         {off, "w", "0", true, allow},
         {off, "b", "", true, block},
-        {off, "r", "", false, requireApproval},
         {destructive_only, "ww", "01", true, requireApproval},  // a second caller does not wait
         {destructive_only, "wwaa", "11", false, allow},         // the mode it had still releases, once
-        {destructive_only, "wwrr", "11", false, requireApproval},
         {destructive_only, "wbb", "0", true, block},
         {destructive_only, "wbba", "1", false, allow},
-        {off, "bba", "", false, allow},
         {off, "bw", "0", true, block},  // blocked has no waiter yet: the first caller waits
         {off, "bwr", "1", false, requireApproval},
     };
@@ -318,17 +271,6 @@ TEST(ConsentManager, PausesUntilTheOperatorChoosesAModeThatDoesNotBlock) {
         EXPECT_EQ(m.operatorMode(), mode) << name;
         EXPECT_EQ(m.shouldBlockForDestructive(), consent != off) << name;
     }
-}
-
-TEST(ConsentManager, ClientsWithoutAnIdAreTheDefaultOneAndIdleOnesGo) {
-    ConsentManager m(off);
-    m.registerAgentState(std::nullopt, AgentState::active);
-    m.registerAgentState("a", AgentState::paused);
-    m.registerAgentState("b", AgentState::destructive);
-    EXPECT_EQ(m.activeClientCount(), 3u);
-    for (const char* idle : {"default", "never-seen", "a"}) m.registerAgentState(idle, AgentState::idle);
-    m.registerAgentState("b", AgentState::active);
-    EXPECT_EQ(m.activeClientCount(), 1u);
 }
 
 // ---- event server ------------------------------------------------------------------------------------
@@ -375,21 +317,14 @@ TEST(EventServer, HealthIsOpenEverythingElseNeedsTheTokenThenARoute) {
         {"POST", "/health", {}, 401},
         {"GET", "/no/such/path", {}, 401},  // authentication comes before the route
         {"GET", "/stats", {{"x-overlay-token", "t0ken"}}, 401},
-        {"GET", "/stats", {{"x-overlay-token", "T0ken2"}}, 401},
-        {"GET", "/stats", {{"x-overlay-token", "T0ke"}}, 401},
         {"GET", "/stats", {{"x-pavo-token", "T0ken"}}, 401},  // the agent's header
         {"GET", "/state", {{"x-pavo-overlay-token", "T0ken"}}, 200},
         // only the first header present is tried
         {"GET", "/state", {{"x-overlay-token", "wrong"}, {"x-pavo-overlay-token", "T0ken"}}, 401},
         {"GET", "/state", {{"x-overlay-token", "T0ken"}, {"x-pavo-overlay-token", "wrong"}}, 200},
         {"POST", "/stats", kAuth, 404},
-        {"POST", "/state", kAuth, 404},
-        {"POST", "/consent/x", kAuth, 404},
-        {"GET", "/event", kAuth, 404},
         {"get", "/stats", kAuth, 404},
-        {"GET", "/stats/", kAuth, 404},
         {"GET", "/state?x=1", kAuth, 404},
-        {"GET", "/consent", kAuth, 404},
     };
     Server s;
     int refused = 0;
@@ -407,10 +342,7 @@ TEST(EventServer, HealthIsOpenEverythingElseNeedsTheTokenThenARoute) {
 TEST(EventServer, StatsAndState) {
     Server s(destructive_only);
     s.elapsed = std::chrono::milliseconds(2999);
-    const Reply stats = s.get("/stats");
-    EXPECT_EQ(stats.status, 200);
-    EXPECT_EQ(stats.body, json({{"rejections", 0}, {"uptimeSeconds", 2}}));
-    EXPECT_TRUE(stats.body["uptimeSeconds"].is_number_integer());
+    EXPECT_EQ(s.get("/stats").body, json({{"rejections", 0}, {"uptimeSeconds", 2}}));
     const std::pair<std::optional<OperatorMode>, std::string> rows[] = {
         {std::nullopt, "require_approval"}, {OperatorMode::block, "block"}, {OperatorMode::allow, "allow"}};
     for (const auto& [mode, name] : rows) {
@@ -427,18 +359,15 @@ TEST(EventServer, ConsentAnswersArePendingUntilStoredAndPendingAgainOnANewPrompt
     s.consent.storeResolution("d", {false, "consent_denied"});  // replaces the earlier answer
     s.consent.storeResolution("x?y=1", {true, std::nullopt});
     const std::pair<std::string, Reply> rows[] = {
-        {"/consent/", {423, blocked("consent_pending")}},
         {"/consent/never-prompted", {423, blocked("consent_pending")}},
         {"/consent/g", {200, {{"consent", "granted"}}}},
-        {"/consent/g", {200, {{"consent", "granted"}}}},  // polling does not consume the answer
         {"/consent/d", {423, blocked("consent_denied")}},
         {"/consent/x?y=1", {200, {{"consent", "granted"}}}},  // the query text is part of the id
         {"/consent/x", {423, blocked("consent_pending")}},
     };
     for (const auto& [path, expected] : rows) {
         const Reply reply = s.get(path);
-        EXPECT_EQ(reply.status, expected.status) << path;
-        EXPECT_EQ(reply.body, expected.body) << path;
+        EXPECT_EQ(std::tie(reply.status, reply.body), std::tie(expected.status, expected.body)) << path;
     }
     EXPECT_EQ(s.event({{"type", "destructive_prompt"}, {"id", "g"}, {"action", "click"}}).status, 200);
     EXPECT_EQ(s.get("/consent/g").body, blocked("consent_pending"));
@@ -463,8 +392,7 @@ TEST(EventServer, UndecodableEventsAreRefusedUnknownOnesIgnored) {
     };
     for (const auto& [body, expected] : rows) {
         const Reply reply = s.send("POST", "/event", kAuth, body);
-        EXPECT_EQ(reply.status, expected.status) << body;
-        EXPECT_EQ(reply.body, expected.body) << body;
+        EXPECT_EQ(std::tie(reply.status, reply.body), std::tie(expected.status, expected.body)) << body;
     }
     EXPECT_TRUE(s.received.empty());
     EXPECT_EQ(s.server.rejectionCount(), 0);
@@ -494,11 +422,8 @@ TEST(EventServer, EventsAreLetThroughOrRefusedByConsentModeAndOperatorState) {
              "destructive_prepare waiting agent_paused agent_paused agent_paused",
              "destructive_prepare blocked agent_blocked agent_blocked agent_blocked",
              "destructive_prompt running ok ok ok",
-             "destructive_prompt waiting ok ok ok",
              "destructive_prompt blocked circuit_breaker_open circuit_breaker_open circuit_breaker_open",
              "ack waiting ok ok ok",
-             "ack blocked ok ok ok",
-             "agent_state waiting ok ok ok",
              "agent_state blocked ok ok ok",
          }) {
         std::istringstream words(row);
@@ -524,17 +449,6 @@ TEST(EventServer, EventsAreLetThroughOrRefusedByConsentModeAndOperatorState) {
     EXPECT_EQ(s.event({{"type", "agent_state"}, {"state", "active"}, {"client_id", "c"}}).status, 200);
     EXPECT_EQ(s.consent.activeClientCount(), 0u);
     EXPECT_TRUE(s.consent.isPaused());
-}
-
-TEST(EventServer, ServesOnItsPortUntilStoppedAndAPortInUseFailsToStart) {
-    Server s;
-    const std::uint16_t port = s.server.start();
-    EXPECT_EQ(pavo::testing::statusOf(pavo::testing::request(port, "GET", "/health")), 200);
-    ConsentManager consent(off);
-    EventServer second(port, "T0ken", consent);
-    EXPECT_THROW(second.start(), std::runtime_error);
-    s.server.stop();
-    EXPECT_THROW(pavo::testing::request(port, "GET", "/health"), std::exception);
 }
 
 }  // namespace
