@@ -204,7 +204,7 @@ TEST_F(ElementActions, WhenGatedEachActionAsksAboutItsElementAndRunsOnlyWhenGran
     agent.gateWith(std::make_shared<const OverlayClient>(
         overlay.port(), "overlay-secret", ConsentTiming{.clock = std::make_shared<testing::FakeClock>()}));
     for (const char* path : {"/ax/click", "/ax/type", "/ax/scroll"}) {
-        EXPECT_EQ(agent.post(path, R"({"elementId": "a"})").body, json({{"error", "bad_request"}})) << path;
+        EXPECT_EQ(agent.post(path, R"({"elementId": 1})").body, json({{"error", "bad_request"}})) << path;
     }
     EXPECT_TRUE(overlay.seen.empty()) << "an undecodable body never asks the operator";
 
