@@ -3,15 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <stdexcept>
-#include <thread>
-
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/use_future.hpp>
 
 #include "agent/keys/key_events.hpp"
 #include "agent/server/desktop_waits.hpp"
+#include "await.hpp"
 #include "platform/linux/linux_desktop.hpp"
 
 namespace pavo::testing {
@@ -22,52 +19,34 @@ std::string script(const char* name) {
     return (std::filesystem::path(PAVO_SOURCE_DIR) / "scripts" / name).string();
 }
 
-class VirtualDesktop : public ::testing::Environment {
-  public:
+struct VirtualDesktop : ::testing::Environment {
     void SetUp() override {
-        home_ = std::make_unique<TempDir>();
-        const std::string state = home_->path() + "/desktop";
-        std::map<std::string, std::string> base{{"HOME", home_->path()}};
-        if (const char* path = std::getenv("PATH")) base["PATH"] = path;
-        const auto up = runToCompletion(script("desktop-up"), {state}, base);
+        home = std::make_unique<TempDir>();
+        environment = {{"HOME", home->path()},
+                       {"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"}};
+        const auto up = runToCompletion(script("desktop-up"), {home->path() + "/desktop"}, environment);
         ASSERT_EQ(up.status, 0) << up.output;
-        std::ifstream exports(state + "/env");
-        std::string line;
-        environment_ = base;
-        while (std::getline(exports, line)) {
-            // export NAME='value'
-            const auto equals = line.find('=');
-            if (line.rfind("export ", 0) != 0 || equals == std::string::npos) continue;
-            std::string value = line.substr(equals + 1);
-            if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
-                value = value.substr(1, value.size() - 2);
-            environment_[line.substr(7, equals - 7)] = value;
-        }
-        ASSERT_TRUE(environment_.count("DISPLAY")) << up.output;
-        for (const auto& [name, value] : environment_) ::setenv(name.c_str(), value.c_str(), 1);
+        std::ifstream exports(home->path() + "/desktop/env");
+        static const std::regex exported("export ([A-Za-z_0-9]+)='?(.*?)'?");
+        std::smatch match;
+        for (std::string line; std::getline(exports, line);)
+            if (std::regex_match(line, match, exported)) environment[match[1]] = match[2];
+        ASSERT_TRUE(environment.count("DISPLAY")) << up.output;
+        for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
         ::unsetenv("NO_AT_BRIDGE");
-        state_ = state;
         instance = this;
     }
 
     void TearDown() override {
-        desktop_.reset();
-        if (!state_.empty()) runToCompletion(script("desktop-down"), {state_}, environment_);
-        home_.reset();
-    }
-
-    platform::Desktop& desktop() {
-        if (!desktop_) desktop_ = platform::linux_desktop::makeLinuxDesktop();
-        return *desktop_;
+        desktop.reset();
+        if (home) runToCompletion(script("desktop-down"), {home->path() + "/desktop"}, environment);
+        home.reset();
     }
 
     static inline VirtualDesktop* instance = nullptr;
-    std::map<std::string, std::string> environment_;
-
-  private:
-    std::unique_ptr<TempDir> home_;
-    std::string state_;
-    std::unique_ptr<platform::Desktop> desktop_;
+    std::unique_ptr<TempDir> home;
+    std::map<std::string, std::string> environment;
+    std::unique_ptr<platform::Desktop> desktop;
 };
 
 VirtualDesktop& current() {
@@ -78,24 +57,14 @@ VirtualDesktop& current() {
 }  // namespace
 
 const std::map<std::string, std::string>& desktopEnvironment() {
-    return current().environment_;
+    return current().environment;
 }
 
 platform::Desktop& linuxDesktop() {
-    return current().desktop();
+    auto& desktop = current().desktop;
+    if (!desktop) desktop = platform::linux_desktop::makeLinuxDesktop();
+    return *desktop;
 }
-
-namespace {
-
-template <typename T>
-T await(boost::asio::awaitable<T> work) {
-    boost::asio::io_context io;
-    auto future = boost::asio::co_spawn(io, std::move(work), boost::asio::use_future);
-    io.run();
-    return future.get();
-}
-
-}  // namespace
 
 bool activate(platform::Desktop& desktop, std::int32_t pid) {
     return await(agent::activateApplication(desktop, pid));

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <regex>
 #include <sstream>
 
 #include "child_process.hpp"
@@ -45,6 +46,7 @@ TEST(InstallCommand, InstallsEachProgramAsAUserServiceWithItsPortAndToken) {
          "Failed to install user service: --port must be between 0 and 65535 (got 70000)"},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.command);
         TempDir home, bin, empty;
         writeStandIn(bin, "systemctl", "exit 0");
         if (!row.tokenFile.empty()) home.write("Vault-Vexlo/secrets/pavo/sidecar-token", row.tokenFile);
@@ -57,22 +59,20 @@ TEST(InstallCommand, InstallsEachProgramAsAUserServiceWithItsPortAndToken) {
              {"PATH", row.withoutSystemctl ? empty.path() : bin.path() + ":/usr/bin:/bin"},
              {"VEXLO_PAVO_DESKTOP", "simulated"},
              {"VEXLO_PAVO_DESKTOP_SCENE", std::string(PAVO_SOURCE_DIR) + "/scenes/text_editor.json"}});
-        std::string lastLine = row.lastLine;
-        if (auto at = lastLine.find("$HOME"); at != std::string::npos) lastLine.replace(at, 5, home.path());
-        EXPECT_EQ(run.status, lastLine == started || lastLine == installed ? 0 : 1) << row.command;
-        EXPECT_EQ(run.lines.empty() ? "" : run.lines.back(), lastLine) << row.command << "\n" << run.output;
+        const std::string lastLine = std::regex_replace(row.lastLine, std::regex("\\$HOME"), home.path());
+        EXPECT_EQ(run.status, lastLine == started || lastLine == installed ? 0 : 1);
+        EXPECT_EQ(run.lines.empty() ? "" : run.lines.back(), lastLine) << run.output;
         // Installing starts nothing of the program itself: no socket file, no server.
-        EXPECT_FALSE(std::filesystem::exists(home.path() + "/Library")) << row.command;
+        EXPECT_FALSE(std::filesystem::exists(home.path() + "/Library"));
         const auto unit =
             common::readFile(home.path() + "/.config/systemd/user/pavo-" + program + ".service");
         const auto environment = common::readFile(home.path() + "/.config/pavo/pavo-" + program + ".env");
-        EXPECT_EQ(unit.has_value(), !row.execStart.empty()) << row.command;
+        EXPECT_EQ(unit.has_value(), !row.execStart.empty());
         if (!unit) continue;
-        EXPECT_NE(unit->find("\nExecStart=" + row.execStart + "\n"), std::string::npos)
-            << row.command << *unit;
-        const std::string variable =
-            program == "agent" ? "VEXLO_PAVO_SIDECAR_TOKEN" : "VEXLO_PAVO_OVERLAY_TOKEN";
-        EXPECT_EQ(environment, variable + "=\"" + row.token + "\"\n") << row.command;
+        EXPECT_NE(unit->find("\nExecStart=" + row.execStart + "\n"), std::string::npos) << *unit;
+        EXPECT_EQ(environment,
+                  std::string(program == "agent" ? "VEXLO_PAVO_SIDECAR_TOKEN" : "VEXLO_PAVO_OVERLAY_TOKEN") +
+                      "=\"" + row.token + "\"\n");
     }
 }
 

@@ -1,111 +1,85 @@
 #include "tcp_client.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+#include <regex>
 #include <stdexcept>
 
 namespace pavo::testing {
 
-namespace {
-
+namespace asio = boost::asio;
 using Clock = std::chrono::steady_clock;
 
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
+struct TcpClient::Connection {
+    asio::io_context io;
+    asio::ip::tcp::socket socket{io};
+};
+
+TcpClient::TcpClient(std::uint16_t port) : connection_(std::make_unique<Connection>()) {
+    connection_->socket.connect({asio::ip::address_v4::loopback(), port});
 }
 
-// Length of the first complete response in `data`, or 0.
-std::size_t completeResponseLength(const std::string& data) {
-    const auto headEnd = data.find("\r\n\r\n");
-    if (headEnd == std::string::npos) return 0;
-    std::size_t length = 0;
-    const std::string head = data.substr(0, headEnd);
-    std::string lower = head;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (auto pos = lower.find("\r\ncontent-length:"); pos != std::string::npos) {
-        length = std::stoul(head.substr(pos + 17));
-    }
-    const std::size_t total = headEnd + 4 + length;
-    return data.size() >= total ? total : 0;
-}
-
-}  // namespace
-
-TcpClient::TcpClient(std::uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) throw std::runtime_error("socket failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd_);
-        throw std::runtime_error(std::string("connect failed: ") + std::strerror(errno));
-    }
-}
-
-TcpClient::~TcpClient() {
-    if (fd_ >= 0) ::close(fd_);
-}
+TcpClient::~TcpClient() = default;
 
 void TcpClient::send(const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw std::runtime_error(std::string("send failed: ") + std::strerror(errno));
-        }
-        sent += static_cast<std::size_t>(n);
+    asio::write(connection_->socket, asio::buffer(bytes));
+}
+
+TcpClient::Received TcpClient::receive(Clock::time_point deadline) {
+    char chunk[65536];
+    Received result = Received::nothing;
+    connection_->socket.async_read_some(asio::buffer(chunk),
+                                        [&](boost::system::error_code error, std::size_t n) {
+                                            pending_.append(chunk, n);
+                                            if (error != asio::error::operation_aborted)
+                                                result = error ? Received::closed : Received::bytes;
+                                        });
+    asio::io_context& io = connection_->io;
+    io.restart();
+    if (io.run_until(deadline) == 0) {
+        connection_->socket.cancel();
+        io.restart();
+        io.run();
     }
+    return result;
 }
 
 std::optional<std::string> TcpClient::readResponse(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
+    static const std::regex length("\r\ncontent-length: *(\\d+)", std::regex::icase);
     while (true) {
-        if (const std::size_t length = completeResponseLength(pending_)) {
-            std::string response = pending_.substr(0, length);
-            pending_.erase(0, length);
-            return response;
+        const auto headEnd = pending_.find("\r\n\r\n");
+        if (headEnd != std::string::npos) {
+            std::smatch match;
+            const std::string head = pending_.substr(0, headEnd);
+            const std::size_t total =
+                headEnd + 4 + (std::regex_search(head, match, length) ? std::stoul(match[1]) : 0);
+            if (pending_.size() >= total) {
+                std::string response = pending_.substr(0, total);
+                pending_.erase(0, total);
+                return response;
+            }
         }
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, remainingMs(deadline));
-        if (ready <= 0) return std::nullopt;
-        char chunk[65536];
-        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (n <= 0) return std::nullopt;
-        pending_.append(chunk, static_cast<std::size_t>(n));
+        if (receive(deadline) != Received::bytes) return std::nullopt;
     }
 }
 
 bool TcpClient::closedByPeer(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (true) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, remainingMs(deadline)) <= 0) return false;
-        char chunk[4096];
-        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (n == 0) return pending_.empty();
-        if (n < 0) return errno == ECONNRESET && pending_.empty();
-        pending_.append(chunk, static_cast<std::size_t>(n));
+    Received received;
+    while ((received = receive(deadline)) == Received::bytes) {
     }
+    return received == Received::closed && pending_.empty();
 }
 
 bool TcpClient::staysSilent(std::chrono::milliseconds period) {
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, static_cast<int>(period.count())) == 0 && pending_.empty();
+    return receive(Clock::now() + period) == Received::nothing && pending_.empty();
 }
 
 int statusOf(const std::string& response) {
-    if (response.size() < 12) return -1;
-    return std::stoi(response.substr(9, 3));
+    return response.size() < 12 ? -1 : std::stoi(response.substr(9, 3));
 }
 
 std::string bodyOf(const std::string& response) {
@@ -114,8 +88,7 @@ std::string bodyOf(const std::string& response) {
 }
 
 std::optional<std::string> headerOf(const std::string& response, const std::string& name) {
-    const std::string head = response.substr(0, response.find("\r\n\r\n"));
-    const std::string needle = "\r\n" + name + ": ";
+    const std::string head = response.substr(0, response.find("\r\n\r\n")), needle = "\r\n" + name + ": ";
     const auto pos = head.find(needle);
     if (pos == std::string::npos) return std::nullopt;
     const auto start = pos + needle.size();

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -28,7 +29,11 @@ class TcpClient {
     bool staysSilent(std::chrono::milliseconds period);
 
   private:
-    int fd_ = -1;
+    enum class Received { bytes, closed, nothing };
+    Received receive(std::chrono::steady_clock::time_point deadline);
+
+    struct Connection;
+    std::unique_ptr<Connection> connection_;
     std::string pending_;
 };
 

@@ -10,8 +10,7 @@ namespace pavo::agent {
 namespace {
 
 // Records what it is asked to install instead of installing it.
-class RecordingInstaller : public platform::ServiceInstaller {
-  public:
+struct RecordingInstaller : platform::ServiceInstaller {
     std::string serviceKind() const override { return "test service"; }
     void install(const platform::ServiceDefinition& service, std::ostream&) override {
         installed.push_back(service);
@@ -21,8 +20,8 @@ class RecordingInstaller : public platform::ServiceInstaller {
 
 TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutesThenInstallsAfterTheOverlay) {
     const std::string required =
-        "Accessibility permission is required for pavo-agent.\n"
-        "Waiting for accessibility (up to 300 s): Start the bus\n";
+        "Accessibility permission is required for pavo-agent.\nWaiting for accessibility (up to 300 s): "
+        "Start the bus\n";
     const std::string granted = "Accessibility permission granted.\n";
     const std::tuple<int, std::string, int> rows[] = {
         // the check that first finds it granted (0: none does), the output, the sleeps of 2 s
@@ -32,20 +31,18 @@ TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutesThenInstall
         {0, required, 150},
     };
     for (const auto& [grantedOnCheck, output, sleeps] : rows) {
+        SCOPED_TRACE(grantedOnCheck);
         int checks = 0;
         std::chrono::steady_clock::time_point now{};
         std::vector<std::chrono::steady_clock::duration> slept;
         InstallEnvironment environment;
         environment.readFile = [](const std::string&) { return std::optional<std::string>(); };
         environment.runningExecutable = "/usr/bin/pavo-agent";
-        environment.accessibility = [&checks, grantOn = grantedOnCheck] {
+        environment.accessibility = [&, grantOn = grantedOnCheck] {
             return AccessibilityCheck{++checks == grantOn, "Start the bus"};
         };
-        environment.clock = {[&now] { return now; },
-                             [&](std::chrono::steady_clock::duration d) {
-                                 slept.push_back(d);
-                                 now += d;
-                             }};
+        environment.clock = {[&] { return now; },
+                             [&](std::chrono::steady_clock::duration d) { slept.push_back(d), now += d; }};
         RecordingInstaller installer;
         std::ostringstream out;
         std::string failure;
@@ -54,17 +51,16 @@ TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutesThenInstall
         } catch (const std::runtime_error& error) {
             failure = error.what();
         }
-        EXPECT_EQ(out.str(), output) << grantedOnCheck;
-        EXPECT_EQ(slept, decltype(slept)(sleeps, std::chrono::seconds(2))) << grantedOnCheck;
+        EXPECT_EQ(out.str(), output);
+        EXPECT_EQ(slept, decltype(slept)(sleeps, std::chrono::seconds(2)));
         EXPECT_EQ(failure.rfind("ax_permission_missing", 0), grantedOnCheck ? std::string::npos : 0u);
-        ASSERT_EQ(installer.installed.size(), grantedOnCheck ? 1u : 0u) << grantedOnCheck;
+        ASSERT_EQ(installer.installed.size(), grantedOnCheck ? 1u : 0u);
         if (!grantedOnCheck) continue;
         const platform::ServiceDefinition& agent = installer.installed.front();
-        EXPECT_EQ(
-            std::tie(agent.program, agent.executablePath, agent.port, agent.tokenVariable, agent.token),
-            std::make_tuple("pavo-agent", "/usr/bin/pavo-agent", 47824, "VEXLO_PAVO_SIDECAR_TOKEN", "t"));
-        EXPECT_EQ(agent.startsAfter, "pavo-overlay");
-        EXPECT_TRUE(agent.replaceLoaded);
+        EXPECT_EQ(std::tie(agent.program, agent.executablePath, agent.port, agent.tokenVariable, agent.token,
+                           agent.startsAfter, agent.replaceLoaded),
+                  std::make_tuple("pavo-agent", "/usr/bin/pavo-agent", 47824, "VEXLO_PAVO_SIDECAR_TOKEN", "t",
+                                  std::optional<std::string>("pavo-overlay"), true));
     }
 }
 

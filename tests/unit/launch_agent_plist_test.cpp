@@ -32,6 +32,7 @@ print(plistlib.dumps(value) == data)
         {"pavo-overlay", "/opt/pavo/pavo-overlay", 0, "VEXLO_PAVO_OVERLAY_TOKEN", "", std::nullopt, false},
     };
     for (const auto& service : rows) {
+        SCOPED_TRACE(service.executablePath);
         const std::string path =
             dir.write("agent.plist", launchAgentPlist(platform::launchd::launchAgentDefinition(service)));
         const auto run = runChildSync({"python3", {reader, path}, std::nullopt, std::chrono::seconds(30)});
@@ -46,9 +47,8 @@ print(plistlib.dumps(value) == data)
             {"StandardErrorPath", "/tmp/" + service.program + ".err"},
             {"EnvironmentVariables", {{service.tokenVariable, service.token}}},
         };
-        EXPECT_EQ(nlohmann::json::parse(run.standardOutput.substr(0, newline)), expected)
-            << service.executablePath;
-        EXPECT_EQ(run.standardOutput.substr(newline + 1), "True\n") << service.executablePath;
+        EXPECT_EQ(nlohmann::json::parse(run.standardOutput.substr(0, newline)), expected);
+        EXPECT_EQ(run.standardOutput.substr(newline + 1), "True\n");
     }
 }
 

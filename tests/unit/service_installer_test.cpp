@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <map>
 #include <regex>
 #include <sstream>
 
@@ -20,39 +19,22 @@
 namespace pavo::platform {
 namespace {
 
-using pavo::testing::TempDir;
-
 const std::string kToken = "tok-\"$zq7secret\\`x'";
 const std::string kTokenCore = "zq7secret";  // what survives any file format's escaping
 
 ServiceDefinition agent(const std::string& executable = "/opt/pavo/pavo-agent") {
     return {"pavo-agent", executable, 47824, "VEXLO_PAVO_SIDECAR_TOKEN", kToken, "pavo-overlay", true};
 }
-ServiceDefinition overlay(const std::string& executable = "/opt/pavo/pavo-overlay") {
-    return {"pavo-overlay", executable, 47825, "VEXLO_PAVO_OVERLAY_TOKEN", kToken, std::nullopt, false};
-}
-
-mode_t modeOf(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 07777;
-}
-
-std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
-    for (const auto& [name, value] : values) {
-        for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size())) {
-            text.replace(at, name.size(), value);
-        }
-    }
-    return text;
+ServiceDefinition overlay() {
+    return {"pavo-overlay", "/opt/pavo/pavo-overlay", 47825, "VEXLO_PAVO_OVERLAY_TOKEN", kToken, std::nullopt,
+            false};
 }
 
 // A home directory, and a service manager that logs its arguments to `calls` and answers as `answers`
 // ("<verb>=<status> ...") says, 0 for any other verb.
 struct Machine {
-    TempDir root;
-    std::string home = root.path() + "/home";
-    std::string config = home + "/.config";
-    std::string manager;
+    pavo::testing::TempDir root;
+    std::string home = root.path() + "/home", config = home + "/.config", manager;
 
     explicit Machine(const std::string& answers = "") {
         std::filesystem::create_directories(home);
@@ -64,39 +46,28 @@ struct Machine {
                 std::regex_replace(answers, std::regex("(\\S+)=(\\d+)"), "$1) exit $2;;") + " esac");
     }
     std::string calls() const { return common::readFile(root.path() + "/calls").value_or(""); }
-
-    // Every file below the root that holds the token, however escaped.
-    std::vector<std::string> filesWithToken() const {
-        std::vector<std::string> found;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(root.path())) {
-            if (!entry.is_regular_file()) continue;
-            if (common::readFile(entry.path())->find(kTokenCore) != std::string::npos)
-                found.push_back(entry.path());
-        }
-        return found;
-    }
 };
 
 TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
-    const std::string wrote = "Wrote environment file to $SECRET\nWrote unit to $UNIT\n";
+    // S: the file with the token, U: the unit.
+    const std::string wrote = "Wrote environment file to S\nWrote unit to U\n";
     const std::string started = "User service started successfully.\n";
     const std::string check =
         "You may need to check the service with: systemctl --user status pavo-agent.service\n";
     const std::string systemctl =
         "--user daemon-reload\n--user enable pavo-agent.service\n--user restart pavo-agent.service\n";
-    const std::string plist = "Wrote plist to $SECRET\n", loaded = "LaunchAgent loaded successfully.\n";
+    const std::string plist = "Wrote plist to S\n", loaded = "LaunchAgent loaded successfully.\n";
     const std::string login = "You may need to enable the agent in System Settings -> Login Items.\n";
-    const std::string reload = "unload -w $SECRET\nload -w $SECRET\n";
+    const std::string reload = "unload -w S\nload -w S\n";
     struct Row {
         const char* name;
         bool systemd;  // else launchd
         bool agent;    // else the overlay
         int installs;
         std::string answers;  // how the manager answers; "missing": there is none to run
-        std::string output;   // $SECRET: the file with the token, $UNIT: the unit
-        std::string calls;
+        std::string output, calls;
     };
-    const std::vector<Row> rows = {
+    const Row rows[] = {
         {"systemd: first install", true, true, 1, "", wrote + started, systemctl},
         {"systemd: a second install restarts", true, true, 2, "", wrote + started + wrote + started,
          systemctl + systemctl},
@@ -107,12 +78,13 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
         {"systemd: systemctl cannot start", true, true, 1, "missing", wrote, ""},
         {"launchd: the agent is unloaded, then loaded", false, true, 1, "", plist + loaded, reload},
         {"launchd: the overlay is loaded again, never unloaded", false, false, 2, "",
-         plist + loaded + plist + loaded, "load $SECRET\nload $SECRET\n"},
+         plist + loaded + plist + loaded, "load S\nload S\n"},
         {"launchd: a failed unload is ignored, a failed load warns", false, true, 1, "unload=1 load=5",
          plist + "Warning: launchctl load returned 5.\n" + login, reload},
         {"launchd: launchctl cannot start", false, true, 1, "missing", plist, ""},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         Machine machine(row.answers);
         const ServiceDefinition service = row.agent ? agent() : overlay();
         const std::string manager =
@@ -122,9 +94,11 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
         const std::string secret =
             row.systemd ? systemd_user::environmentFilePath(machine.config, service.program)
                         : machine.home + "/Library/LaunchAgents/com.vexlo." + service.program + ".plist";
-        const std::map<std::string, std::string> paths{
-            {"$SECRET", secret}, {"$UNIT", systemd_user::unitPath(machine.config, service.program)}};
-
+        const auto paths = [&](std::string text) {
+            text = std::regex_replace(text, std::regex("\\bS\\b"), secret);
+            return std::regex_replace(text, std::regex("\\bU\\b"),
+                                      systemd_user::unitPath(machine.config, service.program));
+        };
         std::ostringstream out;
         bool failed = false;
         for (int i = 0; i < row.installs; ++i) {
@@ -135,11 +109,17 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
                 failed = true;
             }
         }
-        EXPECT_EQ(failed, row.answers == "missing") << row.name;
-        EXPECT_EQ(out.str(), replaced(row.output, paths)) << row.name;
-        EXPECT_EQ(machine.calls(), replaced(row.calls, paths)) << row.name;
-        EXPECT_EQ(modeOf(secret), 0600u) << row.name;
-        EXPECT_EQ(machine.filesWithToken(), std::vector<std::string>{secret}) << row.name;
+        EXPECT_EQ(failed, row.answers == "missing");
+        EXPECT_EQ(out.str(), paths(row.output));
+        EXPECT_EQ(machine.calls(), paths(row.calls));
+        struct stat info {};
+        EXPECT_EQ(::stat(secret.c_str(), &info) == 0 ? info.st_mode & 07777 : 07777, 0600u);
+        std::vector<std::string> withToken;  // however escaped
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(machine.root.path()))
+            if (entry.is_regular_file() &&
+                common::readFile(entry.path())->find(kTokenCore) != std::string::npos)
+                withToken.push_back(entry.path());
+        EXPECT_EQ(withToken, std::vector<std::string>{secret});
     }
 }
 
@@ -147,52 +127,48 @@ TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
     // The service, its executable and the configuration directory, both below the root.
     const std::tuple<ServiceDefinition, std::string, std::string> rows[] = {
         {agent(), "bin/pavo-agent", "home/.config"},
-        {overlay(), "bin/pavo-overlay", "home/.config"},
         {overlay(), "My Apps 100%/$pavo;overlay", "conf dir%h"},  // spaces and specifier signs
     };
     for (auto [service, executable, configDirectory] : rows) {
+        SCOPED_TRACE(executable);
         Machine machine;
         service.executablePath = pavo::testing::writeStandIn(machine.root, executable, "exit 0");
         const std::string configHome = machine.root.path() + "/" + configDirectory;
         std::ostringstream out;
         systemd_user::makeSystemdUserInstaller(configHome, machine.manager)->install(service, out);
-
-        const std::string runtime = machine.root.path() + "/runtime";
+        const std::string runtime = machine.root.path() + "/runtime",
+                          unit = systemd_user::unitPath(configHome, service.program);
         std::filesystem::create_directories(runtime);
-        const std::string unitFile = systemd_user::unitPath(configHome, service.program);
-        const auto verify = common::runChildSync(
-            {"env",
-             {"HOME=" + machine.home, "XDG_CONFIG_HOME=" + configHome, "XDG_RUNTIME_DIR=" + runtime,
-              "systemd-analyze", "verify", "--user", unitFile},
-             std::nullopt,
-             std::chrono::seconds(60)});
-        EXPECT_EQ(verify.exitStatus, 0) << executable;
+        const auto verify =
+            common::runChildSync({"env",
+                                  {"HOME=" + machine.home, "XDG_CONFIG_HOME=" + configHome,
+                                   "XDG_RUNTIME_DIR=" + runtime, "systemd-analyze", "verify", "--user", unit},
+                                  std::nullopt,
+                                  std::chrono::seconds(60)});
+        EXPECT_EQ(verify.exitStatus, 0);
         // It only warns about a setting it does not understand, so a clean unit is a silent one.
-        EXPECT_EQ(verify.standardOutput + verify.standardError, "") << executable;
-        const bool after =
-            common::readFile(unitFile)->find("\nAfter=pavo-overlay.service\n") != std::string::npos;
-        EXPECT_EQ(after, service.program == "pavo-agent") << executable;
+        EXPECT_EQ(verify.standardOutput + verify.standardError, "");
+        EXPECT_EQ(common::readFile(unit)->find("\nAfter=pavo-overlay.service\n") != std::string::npos,
+                  service.program == "pavo-agent");
     }
 }
 
 TEST(ServiceInstaller, SystemdFilesQuoteWhatSystemdWouldReadOtherwise) {
     // The environment file's line for each token, as systemd's parser reads the token back unchanged.
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"0123abcd", R"(X="0123abcd")"},
+    const std::pair<std::string, std::string> rows[] = {
         {"", R"(X="")"},
         {R"(a"b\c$d`e)", R"(X="a\"b\\c\$d\`e")"},
         {"sp ace #no comment 'q'", R"(X="sp ace #no comment 'q'")"},
     };
-    for (const auto& [token, line] : rows) {
+    for (const auto& [token, line] : rows)
         EXPECT_EQ(systemd_user::environmentFileText({"p", "/p", 1, "X", token, std::nullopt, true}),
                   line + "\n");
-    }
     const std::string unit = systemd_user::unitText(agent(), "/home/a/100%/.config/pavo/pavo-agent.env");
     EXPECT_NE(unit.find("\nEnvironmentFile=/home/a/100%%/.config/pavo/pavo-agent.env\n"), std::string::npos);
 }
 
 TEST(ServiceInstaller, RefusesWhatAUnitCannotHoldBeforeWritingAnything) {
-    const std::vector<ServiceDefinition> rows = {
+    const ServiceDefinition rows[] = {
         agent("/opt/it's/pavo-agent"),
         agent("/opt/a\\b/pavo-agent"),
         agent("/opt/line\nbreak"),
@@ -200,13 +176,13 @@ TEST(ServiceInstaller, RefusesWhatAUnitCannotHoldBeforeWritingAnything) {
         {"pavo-agent", "/opt/pavo-agent", 1, "X", "\xFF", std::nullopt, true},
     };
     for (const auto& service : rows) {
+        SCOPED_TRACE(service.executablePath);
         Machine machine;
         std::ostringstream out;
         EXPECT_THROW(
             systemd_user::makeSystemdUserInstaller(machine.config, machine.manager)->install(service, out),
-            std::invalid_argument)
-            << service.executablePath;
-        EXPECT_FALSE(std::filesystem::exists(machine.config)) << service.executablePath;
+            std::invalid_argument);
+        EXPECT_FALSE(std::filesystem::exists(machine.config));
         EXPECT_TRUE(machine.calls().empty());
     }
 }
