@@ -46,8 +46,11 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);  // no destructor runs for a constructor that throws
+        throw std::runtime_error("cannot start " + program);
+    }
     outFd_ = fds[0];
-    if (rc != 0) throw std::runtime_error("cannot start " + program);
 }
 
 ChildProcess::~ChildProcess() {
