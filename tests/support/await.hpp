@@ -3,6 +3,7 @@
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include <exception>
@@ -12,13 +13,16 @@
 namespace pavo::testing {
 
 // Runs `io` until the task is done (other work on it runs meanwhile) and rethrows what the task threw.
+// The guard keeps `run` going while the task waits on another executor's work.
 template <typename T>
 T await(boost::asio::io_context& io, boost::asio::awaitable<T> task) {
     std::optional<T> result;
     std::exception_ptr failure;
+    auto guard = boost::asio::make_work_guard(io);
     boost::asio::co_spawn(io, std::move(task), [&](std::exception_ptr e, T value) {
         failure = e;
         if (!e) result = std::move(value);
+        guard.reset();
         io.stop();
     });
     io.restart();
@@ -29,8 +33,10 @@ T await(boost::asio::io_context& io, boost::asio::awaitable<T> task) {
 
 inline void await(boost::asio::io_context& io, boost::asio::awaitable<void> task) {
     std::exception_ptr failure;
+    auto guard = boost::asio::make_work_guard(io);
     boost::asio::co_spawn(io, std::move(task), [&](std::exception_ptr e) {
         failure = e;
+        guard.reset();
         io.stop();
     });
     io.restart();

@@ -15,12 +15,7 @@ std::vector<int> rowsOfInk(int height, std::vector<std::pair<int, int>> blank) {
 }
 
 TEST(TextBands, CutAcrossTheBlankRowNearestTheMiddleOrNotAtAll) {
-    struct Row {
-        const char* name;
-        std::vector<int> ink;
-        int bands;
-        std::vector<TextBand> expected;
-    } rows[] = {
+    const std::tuple<const char*, std::vector<int>, int, std::vector<TextBand>> rows[] = {
         {"one engine", rowsOfInk(800, {{390, 410}}), 1, {{0, 800}}},
         {"ink on every row", rowsOfInk(800, {}), 2, {{0, 800}}},
         {"a blank row off centre", rowsOfInk(800, {{250, 251}}), 2, {{0, 250}, {250, 800}}},
@@ -29,7 +24,8 @@ TEST(TextBands, CutAcrossTheBlankRowNearestTheMiddleOrNotAtAll) {
         {"blank only near the edges", rowsOfInk(800, {{0, 190}, {610, 800}}), 2, {{0, 800}}},
         {"an empty image", {}, 2, {{0, 0}}},
     };
-    for (const Row& row : rows) EXPECT_EQ(planTextBands(row.ink, row.bands), row.expected) << row.name;
+    for (const auto& [name, ink, bands, expected] : rows)
+        EXPECT_EQ(planTextBands(ink, bands), expected) << name;
 }
 
 }  // namespace

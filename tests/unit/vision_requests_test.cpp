@@ -3,18 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-
-#include <unistd.h>
 
 #include "agent/vision/image_intake.hpp"
 #include "agent/vision/vision_requests.hpp"
+#include "child_process.hpp"
 #include "common/base64.hpp"
 
 namespace pavo::agent {
 namespace {
 
-TEST(OCROptionsBody, DecodesEveryKeyByItsTypeOrFailsAsInvalidJson) {
+// The message a decoder fails with; empty when it decodes.
+template <typename Decoded>
+std::string failureOf(const Result<Decoded>& decoded) {
+    return decoded ? "" : decoded.error().message;
+}
+
+TEST(VisionBodies, KeysAreReadStrictlyByTypeNullAsAbsent) {
     const OCROptions all = *decodeOCROptions(
         R"({"imageBase64":"QQ==","imagePath":"/tmp/a.png","pid":-7,"windowId":18446744073709551615,"x":[]})");
     EXPECT_EQ(all.imageBase64, "QQ==");
@@ -23,107 +27,56 @@ TEST(OCROptionsBody, DecodesEveryKeyByItsTypeOrFailsAsInvalidJson) {
     EXPECT_EQ(all.windowId, 18446744073709551615u);
     const OCROptions none = *decodeOCROptions(R"({"pid":null,"windowId":null,"imagePath":null})");
     EXPECT_FALSE(none.pid || none.windowId || none.imagePath || none.imageBase64);
-
-    for (const char* body :
-         {"", "[]", "null", "{", R"({"pid":"1"})", R"({"pid":1.0})", R"({"pid":2147483648})",
-          R"({"windowId":-1})", R"({"windowId":1.5})", R"({"windowId":18446744073709551616})",
-          R"({"imageBase64":5})", R"({"imagePath":true})"}) {
-        const auto decoded = decodeOCROptions(body);
-        ASSERT_FALSE(decoded) << body;
-        EXPECT_EQ(decoded.error().code, ErrorCode::badRequest);
-        EXPECT_EQ(decoded.error().message, "Invalid JSON body") << body;
-    }
-}
-
-TEST(VisualFindBody, NeedsAStringQuery) {
     EXPECT_EQ(decodeVisualFindOptions(R"({"query":"Save","imagePath":"/a.png"})")->query, "Save");
-    EXPECT_EQ(decodeVisualFindOptions(R"({"query":""})")->query, "");
-    for (const char* body :
-         {"{}", R"({"query":null})", R"({"query":1})", R"({"query":"a","imageBase64":[]})"}) {
-        const auto decoded = decodeVisualFindOptions(body);
-        ASSERT_FALSE(decoded) << body;
-        EXPECT_EQ(decoded.error().message, "Invalid JSON body");
-    }
-}
 
-TEST(TreeAndOCRBody, SaysWhatIsWrong) {
-    const auto request =
-        decodeTreeAndOCRRequest(R"({"root_pid":42,"imagePath":"/a.png","pid":3,"windowId":4})");
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->rootPid, 42);
-    EXPECT_EQ(request->ocr.imagePath, "/a.png");
-    EXPECT_EQ(request->ocr.windowId, 4u);
-    const std::pair<const char*, const char*> rows[] = {
-        {"", "The body is not valid JSON."},
-        {"[1]", "Expected a JSON object."},
-        {R"({"root_pid":"42"})", "root_pid: expected a 32-bit integer"},
-        {R"({"root_pid":4294967296})", "root_pid: expected a 32-bit integer"},
-        {R"({"windowId":-4})", "windowId: expected an unsigned 64-bit integer"},
-        {R"({"imageBase64":1})", "imageBase64: expected a string"},
+    const std::string invalid = "Invalid JSON body", int32 = "expected a 32-bit integer";
+    // A body; what the OCR, visual find and tree-and-OCR decoders say of it.
+    const std::tuple<std::string, std::string, std::string, std::string> rows[] = {
+        {"", invalid, invalid, "The body is not valid JSON."},
+        {"[1]", invalid, invalid, "Expected a JSON object."},
+        {R"({"query":null})", "", invalid, ""},
+        {R"({"query":1})", "", invalid, ""},
+        {R"({"query":"a","pid":"1"})", invalid, "", "pid: " + int32},
+        {R"({"query":"a","pid":2147483648})", invalid, "", "pid: " + int32},
+        {R"({"query":"a","root_pid":"1"})", "", "", "root_pid: " + int32},
+        {R"({"query":"a","windowId":-1})", invalid, "", "windowId: expected an unsigned 64-bit integer"},
+        {R"({"query":"a","windowId":1.5})", invalid, "", "windowId: expected an unsigned 64-bit integer"},
+        {R"({"query":"a","imageBase64":5})", invalid, invalid, "imageBase64: expected a string"},
+        {R"({"query":"a","imagePath":true})", invalid, invalid, "imagePath: expected a string"},
     };
-    for (const auto& [body, message] : rows) {
-        const auto decoded = decodeTreeAndOCRRequest(body);
-        ASSERT_FALSE(decoded) << body;
-        EXPECT_EQ(decoded.error().message, message);
+    for (const auto& [body, ocr, find, tree] : rows) {
+        EXPECT_EQ(failureOf(decodeOCROptions(body)), ocr) << body;
+        EXPECT_EQ(failureOf(decodeVisualFindOptions(body)), find) << body;
+        EXPECT_EQ(failureOf(decodeTreeAndOCRRequest(body)), tree) << body;
     }
 }
 
 TEST(Base64, DecodesOnlyPaddedStandardBase64) {
-    const std::pair<const char*, std::optional<std::string>> rows[] = {
-        {"", ""},
-        {"QQ==", "A"},
-        {"QUI=", "AB"},
-        {"QUJD", "ABC"},
-        {"+/+/", "\xfb\xff\xbf"},
-        {"QQ", std::nullopt},
-        {"QQ=", std::nullopt},
-        {"QQ===", std::nullopt},
-        {"Q===", std::nullopt},
-        {"QQ\n==", std::nullopt},
-        {"QUJD\n", std::nullopt},
-        {" QUJD", std::nullopt},
-        {"-_-_", std::nullopt},
-        {"QQ==QQ==", std::nullopt},
-        {"====", std::nullopt},
-    };
-    for (const auto& [text, bytes] : rows) EXPECT_EQ(common::base64Decode(text), bytes) << text;
+    const std::pair<const char*, std::string> decodable[] = {
+        {"", ""}, {"QQ==", "A"}, {"QUJD", "ABC"}, {"+/+/", "\xfb\xff\xbf"}};
+    for (const auto& [text, bytes] : decodable) EXPECT_EQ(common::base64Decode(text), bytes) << text;
+    for (const char* text : {"QQ", "QQ=", "Q===", "QQ\n==", "QUJD\n", "-_-_"})
+        EXPECT_EQ(common::base64Decode(text), std::nullopt) << text;
 
     std::string every;
     for (int i = 0; i < 256; ++i) every.push_back(static_cast<char>(i));
-    for (std::size_t n = 0; n < 4; ++n) {
-        const std::string bytes = every.substr(n);
-        EXPECT_EQ(common::base64Decode(common::base64Encode(bytes)), bytes);
-    }
+    for (std::size_t n = 0; n < 4; ++n)
+        EXPECT_EQ(common::base64Decode(common::base64Encode(every.substr(n))), every.substr(n));
 }
 
-class ImageIntake : public ::testing::Test {
-  protected:
-    std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("pavo-intake-" + std::to_string(getpid()));
-    std::string file = (dir / "image.png").string();
-    void SetUp() override {
-        std::filesystem::create_directories(dir);
-        std::ofstream(file, std::ios::binary) << "file bytes";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-};
-
-TEST_F(ImageIntake, TakesBase64ThatDecodesElseARegularFileOfBoundedSize) {
-    const std::string big = (dir / "big.png").string();
-    std::ofstream(big).close();
+TEST(ImageIntake, TakesBase64ThatDecodesElseARegularFileOfBoundedSize) {
+    const testing::TempDir dir;
+    const std::string file = dir.write("image.png", "file bytes"), big = dir.write("big.png", "");
     std::filesystem::resize_file(big, kMaxImageFileBytes + 1);  // sparse: nothing is written
     using Source = std::optional<std::string>;
     const std::tuple<Source, Source, Source> rows[] = {
         {"QUJD", file, "ABC"},
         {"not base64!", file, "file bytes"},
-        {"", file, ""},
-        {std::nullopt, file, "file bytes"},
         {"not base64!", std::nullopt, std::nullopt},
-        {std::nullopt, (dir / "missing.png").string(), std::nullopt},
-        {std::nullopt, dir.string(), std::nullopt},
+        {std::nullopt, dir.path() + "/missing.png", std::nullopt},
+        {std::nullopt, dir.path(), std::nullopt},
         {std::nullopt, "/dev/zero", std::nullopt},
         {std::nullopt, big, std::nullopt},
-        {std::nullopt, std::nullopt, std::nullopt},
     };
     for (const auto& [base64, path, bytes] : rows)
         EXPECT_EQ(imageBytes(base64, path), bytes) << base64.value_or("-") << " " << path.value_or("-");

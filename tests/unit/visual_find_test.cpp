@@ -1,5 +1,4 @@
-// Visual find's pure rules: the pixel conversion, reading order and line grouping, scoring, and the order
-// of the results.
+// Visual find's pure rules: reading order and line grouping, scoring, and the results in pixels, best first.
 
 #include <gtest/gtest.h>
 
@@ -11,56 +10,29 @@
 namespace pavo::agent {
 namespace {
 
-using platform::NormalizedRect;
 using platform::TextObservation;
-
-TEST(PixelFrame, FlipsTheUnitBoxIntoPixelsFromTheTopLeft) {
-    struct Row {
-        NormalizedRect box;
-        int width, height;
-        AXFrame expected;
-    } rows[] = {
-        {{0.1, 0.2, 0.5, 0.3}, 200, 100, {20, 50, 100, 30}},
-        {{0, 0, 1, 1}, 1280, 800, {0, 0, 1280, 800}},
-        {{0, 0.9, 0.25, 0.1}, 400, 200, {0, 0, 100, 20}},       // the top-left corner
-        {{0.75, 0, 0.25, 0.1}, 400, 200, {300, 180, 100, 20}},  // the bottom-right corner
-    };
-    for (const Row& row : rows) {
-        const AXFrame frame = pixelFrame(row.box, row.width, row.height);
-        // Computed as written, in floating point: 1 - 0.9 - 0.1 is not quite 0.
-        EXPECT_NEAR(frame.x, row.expected.x, 1e-9);
-        EXPECT_NEAR(frame.y, row.expected.y, 1e-9);
-        EXPECT_NEAR(frame.width, row.expected.width, 1e-9);
-        EXPECT_NEAR(frame.height, row.expected.height, 1e-9);
-    }
-}
 
 TEST(LineGrouping, JoinsWordsOfOneRowThatNearlyTouchAndNothingElse) {
     const TextObservation save{"Save", 0.9f, {0.10, 0.50, 0.10, 0.04}};
-    struct Row {
-        const char* name;
-        TextObservation second;
-        std::vector<std::string> lines;
-    } rows[] = {
+    const std::tuple<const char*, TextObservation, std::vector<std::string>> rows[] = {
         {"0.02 apart and 0.01 lower", {"As", 0.7f, {0.22, 0.49, 0.05, 0.04}}, {"Save As"}},
         {"0.12 apart", {"As", 0.7f, {0.32, 0.50, 0.05, 0.04}}, {"Save", "As"}},
         {"overlapping by 0.04", {"As", 0.7f, {0.16, 0.50, 0.05, 0.04}}, {"Save As"}},
         {"overlapping by 0.06", {"As", 0.7f, {0.14, 0.50, 0.05, 0.04}}, {"Save", "As"}},
         {"a row 0.06 lower", {"As", 0.7f, {0.22, 0.44, 0.05, 0.04}}, {"Save", "As"}},
     };
-    for (const Row& row : rows) {
+    for (const auto& [name, second, lines] : rows) {
         std::vector<std::string> texts;
-        for (const TextLine& line : groupLines({save, row.second})) texts.push_back(line.text);
-        EXPECT_EQ(texts, row.lines) << row.name;
+        for (const TextLine& line : groupLines({save, second})) texts.push_back(line.text);
+        EXPECT_EQ(texts, lines) << name;
     }
-
-    const auto merged = groupLines({save, rows[0].second});
-    ASSERT_EQ(merged.size(), 1u);
-    EXPECT_FLOAT_EQ(merged[0].confidence, 0.7f) << "the lowest of its parts";
-    EXPECT_NEAR(merged[0].box.x, 0.10, 1e-12) << "the union of both boxes";
-    EXPECT_NEAR(merged[0].box.y, 0.49, 1e-12);
-    EXPECT_NEAR(merged[0].box.width, 0.17, 1e-12);
-    EXPECT_NEAR(merged[0].box.height, 0.05, 1e-12);
+    // The lowest confidence of its parts, and the union of their boxes.
+    const TextLine merged = groupLines({save, std::get<1>(rows[0])})[0];
+    EXPECT_FLOAT_EQ(merged.confidence, 0.7f);
+    EXPECT_NEAR(merged.box.x, 0.10, 1e-12);
+    EXPECT_NEAR(merged.box.y, 0.49, 1e-12);
+    EXPECT_NEAR(merged.box.width, 0.17, 1e-12);
+    EXPECT_NEAR(merged.box.height, 0.05, 1e-12);
 }
 
 TEST(ReadingOrder, RowsFromTheTopThenLeftToRightKeepingTiesInPlace) {
@@ -74,43 +46,22 @@ TEST(ReadingOrder, RowsFromTheTopThenLeftToRightKeepingTiesInPlace) {
     EXPECT_EQ(order, (std::vector<std::string>{"left", "right", "middle", "twin", "bottom"}));
 }
 
-TEST(Scoring, WholeTextsScoreOneAndPartsByTheirShareOfCharacters) {
-    struct Row {
-        const char* text;
-        const char* query;
-        std::optional<float> score;
-    } rows[] = {
-        {"save", "save", 1.0f},
-        {"save as", "save", 0.5f + 0.4f * 4 / 7},  // about 0.7286
-        {"unsaved", "save", 0.5f + 0.4f * 4 / 7},
-        {"open", "save", std::nullopt},
-        {"", "", 1.0f},
-        {"save", "", std::nullopt},               // an empty query is never part of anything
-        {"ne\u0301e", "n", 0.5f + 0.4f * 1 / 3},  // é written as e + accent is one character
-        {"ne\u0301e", "e", 0.5f + 0.4f * 1 / 3},  // found as the last character, not inside é
-        {"caf\u00e9", "e", std::nullopt},
-        {"\U0001F468\u200D\U0001F469\u200D\U0001F467 home", "home", 0.5f + 0.4f * 4 / 6},
+TEST(Scoring, WholeTextsScoreOnePartsByTheirShareOfCharactersAndBarcodesAlsoAsIcons) {
+    const std::tuple<decltype(&textScore), const char*, const char*, std::optional<float>> rows[] = {
+        {textScore, "save as", "save", 0.5f + 0.4f * 4 / 7},  // about 0.7286
+        {textScore, "", "", 1.0f},
+        {textScore, "save", "", std::nullopt},               // an empty query is never part of anything
+        {textScore, "ne\u0301e", "e", 0.5f + 0.4f * 1 / 3},  // found as the last character, not inside é
+        {textScore, "caf\u00e9", "e", std::nullopt},
+        {textScore, "\U0001F468\u200D\U0001F469\u200D\U0001F467 home", "home", 0.5f + 0.4f * 4 / 6},
+        {barcodeScore, "https://pay.example", "https://pay.example", 1.0f},
+        {barcodeScore, "https://pay.example", "https://pay", 0.8f},
+        {barcodeScore, "https://pay.example", "icon", 0.5f},
+        {barcodeScore, "icon-set", "icon", 0.8f},
+        {barcodeScore, "https://pay.example", "login", std::nullopt},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(textScore(row.text, row.query), row.score) << row.text << " / " << row.query;
-    EXPECT_NEAR(*textScore("save as", "save"), 0.7286f, 1e-4f);
-}
-
-TEST(Scoring, BarcodesScoreByPayloadOrAsIconsWhenAskedFor) {
-    struct Row {
-        const char* payload;
-        const char* query;
-        std::optional<float> score;
-    } rows[] = {
-        {"https://pay.example", "https://pay.example", 1.0f},
-        {"https://pay.example", "https://pay", 0.8f},
-        {"https://pay.example", "icon", 0.5f},
-        {"https://pay.example", "barcode", 0.5f},
-        {"icon-set", "icon", 0.8f},
-        {"barcode", "barcode", 1.0f},
-        {"https://pay.example", "login", std::nullopt},
-    };
-    for (const Row& row : rows) EXPECT_EQ(barcodeScore(row.payload, row.query), row.score) << row.query;
+    for (const auto& [rule, text, query, score] : rows)
+        EXPECT_EQ(rule(text, query), score) << text << " / " << query;
 }
 
 TEST(VisualMatches, InterleaveTextAndBarcodesByScoreAndKeepTheirOrderOnTies) {
@@ -127,23 +78,14 @@ TEST(VisualMatches, InterleaveTextAndBarcodesByScoreAndKeepTheirOrderOnTies) {
                          {"text", "PAY", 1.0f},
                          {"icon", "pay", 1.0f},
                          {"icon", "https://pay.example", 0.8f},
-                         {"text", "Pay now", 0.5f + 0.4f * 3 / 7},
-                     }));
+                         {"text", "Pay now", 0.5f + 0.4f * 3 / 7}}));
 
-    const auto unnamed = visualMatches(recognized, "barcode");
-    ASSERT_EQ(unnamed.size(), 3u);
-    EXPECT_EQ(unnamed[0].text, "barcode") << "a symbol without text is called barcode and matches it whole";
+    // A symbol without text is called barcode, and matches that whole.
+    EXPECT_EQ(visualMatches(recognized, "barcode").at(0).text, "barcode");
     EXPECT_EQ(visualMatches(recognized, "").size(), 0u);
 
     const AXFrame payNow = visualMatches(recognized, "pay now")[0].boundingBox;
     EXPECT_EQ(payNow, (AXFrame{125, 93.75, 250, 31.25}));
-}
-
-TEST(VisualMatches, ScoresAndConfidencesAreWrittenAsTheirShortestDecimals) {
-    const VisualFindResult result{"Save As", 0.9f, {1, 2, 3, 4}, 0.5f + 0.4f * 4 / 7, "text"};
-    EXPECT_EQ(nlohmann::json(result).dump(),
-              R"({"boundingBox":{"height":4.0,"width":3.0,"x":1.0,"y":2.0},"confidence":0.9,)"
-              R"("matchScore":0.7285714,"text":"Save As","type":"text"})");
 }
 
 }  // namespace
