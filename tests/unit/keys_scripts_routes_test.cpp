@@ -22,7 +22,7 @@ using nlohmann::json;
 using Strings = std::vector<std::string>;
 
 json with(json object, const json& more) {
-    object.update(more);
+    if (!more.is_null()) object.update(more);
     return object;
 }
 
