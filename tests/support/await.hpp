@@ -44,10 +44,28 @@ inline void await(boost::asio::io_context& io, boost::asio::awaitable<void> task
     if (failure) std::rethrow_exception(failure);
 }
 
+// On an io_context of its own, run until all its work is done: what the task started on other threads may
+// still hold it after the task's end.
 template <typename T>
 T await(boost::asio::awaitable<T> task) {
     boost::asio::io_context io;
-    return await(io, std::move(task));
+    std::optional<T> result;
+    std::exception_ptr failure;
+    boost::asio::co_spawn(io, std::move(task), [&](std::exception_ptr e, T value) {
+        failure = e;
+        if (!e) result = std::move(value);
+    });
+    io.run();
+    if (failure) std::rethrow_exception(failure);
+    return std::move(*result);
+}
+
+inline void await(boost::asio::awaitable<void> task) {
+    boost::asio::io_context io;
+    std::exception_ptr failure;
+    boost::asio::co_spawn(io, std::move(task), [&](std::exception_ptr e) { failure = e; });
+    io.run();
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace pavo::testing
