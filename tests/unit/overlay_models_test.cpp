@@ -424,9 +424,6 @@ TEST(ActivityLogTable, ShowsTheFilteredEntriesWithColouredResults) {
     EXPECT_TRUE(green.green() > green.red() && red.red() > red.green());
     EXPECT_TRUE(orange.red() > orange.blue() && orange.green() > red.green());
     EXPECT_FALSE(cell(3, ActivityLogTable::result, Qt::ForegroundRole).isValid());  // "OK" is not "ok"
-    log.setFilter("type");
-    table.reload();
-    EXPECT_EQ(table.rowCount(), 1);
 }
 
 // ---- tray indicator ----------------------------------------------------------------------------------
@@ -459,10 +456,8 @@ TEST(IndicatorAnimator, BeatsPulsesAndANewStateEndsTheOldBeatAtOnce) {
     const std::vector<Step> rows[] = {
         // full, below rest, the second smaller beat, at rest, the next beat
         {{0, active, 1.0}, {0.27, {}, 0.65 * 0.85}, {0.36, {}, 0.92}, {0.81, {}, 0.65}, {1.69, {}, 1.0}},
-        {{0, destructive, 1.0},
-         {0.625, {}, 0.75},
-         {0.9, {}, 0.5},
-         {1.5, {}, 1.0}},  // a pulse every half second
+        // a pulse every half second
+        {{0, destructive, 1.0}, {0.625, {}, 0.75}, {0.9, {}, 0.5}, {1.5, {}, 1.0}},
         // idle beats from the switch, with no beat left of the old 1.6 s period; paused stands still
         {{0, active, 1.0},
          {0.1, idle, 1.0},
