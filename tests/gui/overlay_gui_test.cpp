@@ -97,37 +97,33 @@ class Controller : public ::testing::Test {
 };
 
 TEST_F(Controller, EveryEventHasItsVisibleEffect) {
+    using namespace events;
+    constexpr RS pending = RS::destructivePending;
     const Rect box{100, 200, 50, 20};
     const struct {
         const char* name;
         OverlayEvent event;
         IS indicator;
         RS relay;
-        Effect effect;
+        Effect effect = Effect::none;
         std::optional<OverlayEvent> before = std::nullopt;
     } rows[] = {
-        {"cursor_move", events::CursorMove{{10, 20}}, IS::active, RS::active, Effect::halo},
-        {"cursor_halo", events::CursorHalo{{10, 20}}, IS::active, RS::active, Effect::halo},
-        {"click", events::Click{{10, 20}, {}}, IS::idle, RS::idle, Effect::ripple},
-        {"click_ripple", events::ClickRipple{{10, 20}}, IS::idle, RS::idle, Effect::ripple},
-        {"key", events::Key{"cmd+s", {}}, IS::idle, RS::idle, Effect::pill},
-        {"key_chord_pill", events::KeyChordPill{"cmd+s"}, IS::idle, RS::idle, Effect::pill},
-        {"element_focus", events::ElementFocus{box}, IS::idle, RS::idle, Effect::box},
-        {"element_bbox", events::ElementBBox{box}, IS::idle, RS::idle, Effect::box},
-        {"prepare", events::DestructivePrepare{"rm", {}}, IS::destructive, RS::destructivePending,
-         Effect::border},
-        {"prompt", events::DestructivePrompt{"p1", "rm", {}, {}}, IS::destructive, RS::destructivePending,
-         Effect::border},
-        {"status active", events::Status{"active", {}}, IS::active, RS::active, Effect::none},
-        {"agent active", events::AgentStateChange{AgentState::active, {}}, IS::active, RS::active,
-         Effect::none},
-        {"agent destructive", events::AgentStateChange{AgentState::destructive, {}}, IS::destructive,
-         RS::destructivePending, Effect::none},
-        {"agent paused", events::AgentStateChange{AgentState::paused, {}}, IS::blocked, RS::blocked,
-         Effect::none},
-        {"ack", events::Ack{"p1"}, IS::idle, RS::idle, Effect::none},
-        {"status idle", events::Status{"idle", {}}, IS::idle, RS::idle, Effect::halo,
-         events::CursorMove{{1, 1}}},
+        {"cursor_move", CursorMove{{10, 20}}, IS::active, RS::active, Effect::halo},
+        {"cursor_halo", CursorHalo{{10, 20}}, IS::active, RS::active, Effect::halo},
+        {"click", Click{{10, 20}, {}}, IS::idle, RS::idle, Effect::ripple},
+        {"click_ripple", ClickRipple{{10, 20}}, IS::idle, RS::idle, Effect::ripple},
+        {"key", Key{"cmd+s", {}}, IS::idle, RS::idle, Effect::pill},
+        {"key_chord_pill", KeyChordPill{"cmd+s"}, IS::idle, RS::idle, Effect::pill},
+        {"element_focus", ElementFocus{box}, IS::idle, RS::idle, Effect::box},
+        {"element_bbox", ElementBBox{box}, IS::idle, RS::idle, Effect::box},
+        {"prepare", DestructivePrepare{"rm", {}}, IS::destructive, pending, Effect::border},
+        {"prompt", DestructivePrompt{"p1", "rm", {}, {}}, IS::destructive, pending, Effect::border},
+        {"status active", Status{"active", {}}, IS::active, RS::active},
+        {"agent active", AgentStateChange{AgentState::active, {}}, IS::active, RS::active},
+        {"agent destructive", AgentStateChange{AgentState::destructive, {}}, IS::destructive, pending},
+        {"agent paused", AgentStateChange{AgentState::paused, {}}, IS::blocked, RS::blocked},
+        {"ack", Ack{"p1"}, IS::idle, RS::idle},
+        {"status idle", Status{"idle", {}}, IS::idle, RS::idle, Effect::halo, CursorMove{{1, 1}}},
     };
     for (const auto& row : rows) {
         start();
