@@ -56,32 +56,19 @@ TEST_F(OverlayProcess, RefusesToStartWithoutATokenOrOnAPortOutsideTheTcpRange) {
     EXPECT_FALSE(socketFile());  // nothing is written before these checks
 }
 
+// The environment reaches the server and the bound port is published once there is one; that a configured
+// port is used shows when it is in use (below).
 TEST_F(OverlayProcess, PublishesThePortItListensOnWithTheToken) {
-    held.close();
-    struct Row {
-        std::vector<std::string> arguments;
-        std::map<std::string, std::string> environment;
-        std::string token;
-        std::string operatorMode;  // shows that the environment reached the server
-    };
-    const Row rows[] = {
-        {{"--port", heldPort, "--no-menu-bar", "--bogus"},
-         {{"VEXLO_PAVO_OVERLAY_TOKEN", "env-token"}, {"VEXLO_PAVO_CONSENT_MODE", "manual"}},
-         "env-token",
-         "require_approval"},
-        {{"--port", "0", "--token", "T0"}, {}, "T0", "allow"},  // the bound port, once there is one
-    };
-    for (const Row& row : rows) {
-        ChildProcess overlay(kOverlay, row.arguments, environment(row.environment));
-        const auto line = overlay.waitForLine("[EventServer] Listening on 127.0.0.1:");
-        ASSERT_TRUE(line) << overlay.output();
-        const auto port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
-        EXPECT_TRUE(row.arguments[1] == "0" || std::to_string(port) == heldPort) << port;
-        const std::string published = json({{"port", port}, {"token", row.token}}).dump();
-        EXPECT_TRUE(eventually([&] { return socketFile() == published; })) << socketFile().value_or("none");
-        const auto state = request(port, "GET", "/state", "", "x-overlay-token: " + row.token + "\r\n");
-        EXPECT_EQ(json::parse(bodyOf(state))["operator_mode"], row.operatorMode);
-    }
+    ChildProcess overlay(
+        kOverlay, {"--port", "0", "--no-menu-bar", "--bogus"},
+        environment({{"VEXLO_PAVO_OVERLAY_TOKEN", "env-token"}, {"VEXLO_PAVO_CONSENT_MODE", "manual"}}));
+    const auto line = overlay.waitForLine("[EventServer] Listening on 127.0.0.1:");
+    ASSERT_TRUE(line) << overlay.output();
+    const auto port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+    const std::string published = json({{"port", port}, {"token", "env-token"}}).dump();
+    EXPECT_TRUE(eventually([&] { return socketFile() == published; })) << socketFile().value_or("none");
+    const auto state = request(port, "GET", "/state", "", "x-overlay-token: env-token\r\n");
+    EXPECT_EQ(json::parse(bodyOf(state))["operator_mode"], "require_approval");
 }
 
 TEST_F(OverlayProcess, APortInUseIsReportedAndTheApplicationKeepsRunning) {
