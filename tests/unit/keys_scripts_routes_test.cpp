@@ -246,6 +246,7 @@ TEST_F(Routes, KeystrokesAndScriptsAskBeforeReadingTheBodyShortcutsAfterDecoding
         {"/keystrokes", "{}", true, noKeys, keys, ""},
         {"/applescript/run", "{}", false, denied, script, ""},
         {"/applescript/run", "{}", true, invalid, script, ""},
+        {"/applescript/run", R"({"script": 2})", true, invalid, script, ""},
         {"/applescript/run", R"({"script": "1"})", true, ran, script, "osascript"},
         {"/shortcut", R"({"input": "x"})", true, invalid, nullptr, ""},
         {"/shortcut", R"({"name": "Backup"})", false, denied, shortcut, ""},
