@@ -79,17 +79,22 @@ TEST_F(ElementActions, AClickPressesElseSynthesizesAtTheFrameCentreAndFlushesThe
     EXPECT_EQ(cache.size(), 0u);
 }
 
-TEST_F(ElementActions, FailuresLeaveTheCacheAndThePointerAlone) {
+TEST_F(ElementActions, FailuresLeaveTheCacheThePointerAndTheElementsAlone) {
     fillCache();
-    EXPECT_EQ(outcome(act("click", kBare)),
-              outcome(500, {{"error", "action_failed"}, {"hint", "no frame for synthesized click"}}));
-    EXPECT_EQ(outcome(act("click", "0123456789abcdef")), outcome(404, {{"error", "element_not_found"}}));
-    // The direction is judged only once the element is known.
-    EXPECT_EQ(act("scroll", "0123456789abcdef", {{"direction", "north"}}).status, 404);
-
+    // Action, element, body, status and error. The direction is judged only once the element is known.
+    const std::vector<std::tuple<std::string, std::string, json, int, std::string>> rows = {
+        {"click", kBare, {}, 500, "action_failed"},
+        {"click", "0123456789abcdef", {}, 404, "element_not_found"},
+        {"scroll", "0123456789abcdef", {{"direction", "north"}}, 404, "element_not_found"},
+        {"scroll", kList, {{"direction", "north"}}, 400, "invalid_input"},
+        {"scroll", kList, {{"direction", "down"}, {"amount", 1e21}}, 400, "invalid_input"}};
+    for (const auto& [action, id, body, status, error] : rows) {
+        const Reply reply = act(action, id, body);
+        EXPECT_EQ(std::make_pair(reply.status, reply.body.value("error", "")), std::make_pair(status, error))
+            << body.dump();
+    }
     agent.desktop.setTrusted(false);
     EXPECT_EQ(act("click", kOK).status, 403);
-
     agent.desktop.setTrusted(true);
     agent.desktop.setFrontmost(std::nullopt);
     agent.batches.begin("b", 10);
@@ -163,8 +168,6 @@ TEST_F(ElementActions, ScrollingPerformsTheDirectionsActionAsManyTimesAsTheAmoun
     // Left is refused: it stops at once and is still done.
     const std::vector<Case> cases = {{{{"direction", "down"}}, 2, "AXScrollDown"},
                                      {{{"direction", "UP"}, {"amount", 500}}, 10, "AXScrollUp"},
-                                     {{{"direction", "Down"}, {"amount", 150}}, 3, "AXScrollDown"},
-                                     {{{"direction", "up"}, {"amount", 10000}}, 200, "AXScrollUp"},
                                      {{{"direction", "left"}, {"amount", 5000}}, 1, "AXScrollLeft"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body.dump());
@@ -178,16 +181,6 @@ TEST_F(ElementActions, ScrollingPerformsTheDirectionsActionAsManyTimesAsTheAmoun
     }
 }
 
-TEST_F(ElementActions, ABadDirectionOrAnAmountBeyondSixtyFourBitsIsInvalidInputAndDoesNothing) {
-    fillCache();
-    EXPECT_EQ(act("scroll", kList, {{"direction", "north"}}).body,
-              json({{"error", "invalid_input"}, {"hint", "direction must be up, down, left, or right"}}));
-    for (double amount : {1e21, -1e21})
-        EXPECT_EQ(act("scroll", kList, {{"direction", "down"}, {"amount", amount}}).status, 400) << amount;
-    EXPECT_TRUE(agent.recorded("action").empty());
-    EXPECT_EQ(cache.size(), 1u);
-}
-
 TEST(ScrollActionCount, TruncatesFiftyUnitStepsToAtLeastOneAndRejectsCountsBeyondSixtyFourBits) {
     const std::vector<std::pair<std::optional<double>, std::optional<std::int64_t>>> rows = {
         {99.9, 1},
@@ -195,6 +188,7 @@ TEST(ScrollActionCount, TruncatesFiftyUnitStepsToAtLeastOneAndRejectsCountsBeyon
         {-1e9, 1},
         {4.6e20, 9200000000000000000},
         {4.62e20, std::nullopt},
+        {-1e21, std::nullopt},
         {std::numeric_limits<double>::infinity(), std::nullopt}};
     for (const auto& [amount, count] : rows) EXPECT_EQ(scrollActionCount(amount), count) << *amount;
 }
