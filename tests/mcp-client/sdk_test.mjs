@@ -5,12 +5,17 @@
 import { test, after } from "node:test";
 import assert from "node:assert/strict";
 import Ajv2020 from "ajv/dist/2020.js";
+import { writeFileSync } from "node:fs";
+import { join } from "node:path";
 import * as h from "./harness.mjs";
 
 const overlayHome = h.tempDir("overlay-home");
 const agentHome = h.tempDir("agent-home");
 const overlay = await h.startOverlay(overlayHome);
-const agent = await h.startAgent(agentHome);               // started without overlay.sock: not gated
+// A shortcuts tool that lists one shortcut and runs it for longer than any test waits.
+const slowShortcuts = join(agentHome, "shortcuts");
+writeFileSync(slowShortcuts, '#!/bin/sh\n[ "$1" = list ] && { echo pavo-slow; exit 0; }\nexec sleep 30\n', { mode: 0o755 });
+const agent = await h.startAgent(agentHome, { VEXLO_PAVO_SHORTCUTS: slowShortcuts }); // no overlay.sock: not gated
 const gatedAgent = await h.startAgent(overlayHome);        // reads overlay.sock: every action asks the operator
 assert.equal(agent.gated, false);
 assert.equal(gatedAgent.gated, true);
@@ -106,12 +111,9 @@ test("a call cancelled while the operator is being asked is never answered, and 
   }
 });
 
-test("a slow run_shortcut is cancelled", async (t) => {
+test("a slow run_shortcut is cancelled", async () => {
   const listed = await client.callTool({ name: "list_shortcuts", arguments: {} });
-  if (listed.isError && listed.structuredContent?.error === "not_found") {
-    t.skip("this pavo-agent has no shortcut routes yet");
-    return;
-  }
+  assert.deepEqual(listed.structuredContent?.shortcuts, ["pavo-slow"]);
   const controller = new AbortController();
   const pending = client.callTool({ name: "run_shortcut", arguments: { name: "pavo-slow", timeoutMs: 60000 } },
     undefined, { signal: controller.signal, timeout: 120000 });

@@ -44,28 +44,20 @@ inline void await(boost::asio::io_context& io, boost::asio::awaitable<void> task
     if (failure) std::rethrow_exception(failure);
 }
 
-// On an io_context of its own, run until all its work is done: what the task started on other threads may
-// still hold it after the task's end.
+// On the tests' own io_context, which lives as long as the process: a desktop thread may still hold it
+// after the task has ended, so it must never be destroyed under it.
+inline boost::asio::io_context& testContext() {
+    static auto* io = new boost::asio::io_context;
+    return *io;
+}
+
 template <typename T>
 T await(boost::asio::awaitable<T> task) {
-    boost::asio::io_context io;
-    std::optional<T> result;
-    std::exception_ptr failure;
-    boost::asio::co_spawn(io, std::move(task), [&](std::exception_ptr e, T value) {
-        failure = e;
-        if (!e) result = std::move(value);
-    });
-    io.run();
-    if (failure) std::rethrow_exception(failure);
-    return std::move(*result);
+    return await(testContext(), std::move(task));
 }
 
 inline void await(boost::asio::awaitable<void> task) {
-    boost::asio::io_context io;
-    std::exception_ptr failure;
-    boost::asio::co_spawn(io, std::move(task), [&](std::exception_ptr e) { failure = e; });
-    io.run();
-    if (failure) std::rethrow_exception(failure);
+    await(testContext(), std::move(task));
 }
 
 }  // namespace pavo::testing
