@@ -38,9 +38,6 @@ struct Harness {
     // The agent's answer by path ("" for every other path).
     std::map<std::string, std::pair<int, std::string>> agentAnswers{
         {"", {200, R"({"ok":true,"method":"ax_press"})"}},
-        {"/ax/find",
-         {200, R"({"matches":[{"id":"save","frame":{"x":100,"y":200,"width":40,"height":20}}]})"}},
-        {"/ax/type", {403, R"({"error":"consent_denied"})"}},
         {"/ocr", {200, R"({"results":[{"text":"OK","boundingBox":{"x":5,"y":6,"width":7,"height":8}}]})"}}};
     http::Listener agent{io, 0, http::agentDialect(),
                          [this](http::HTTPRequest request) -> asio::awaitable<http::HTTPResponse> {
@@ -104,30 +101,6 @@ TEST(McpRunner, NoAgentRequestEverCarriesAPreGrantOfConsent) {
         EXPECT_EQ(seen.body.empty() ? json() : json::parse(seen.body),
                   tool.route->method == "POST" ? arguments : json());
     }
-}
-
-TEST(McpRunner, TheOverlayIsShownEachStepInOrder) {
-    Harness harness;
-    harness.call("ax_find", {{"label", "Save"}});
-    const std::size_t before = harness.events().size();
-    EXPECT_EQ(harness.call("ax_click", {{"elementId", "save"}})["isError"], false);
-    EXPECT_EQ(harness.call("ax_type", {{"elementId", "save"}, {"text", "secret"}})["isError"], true);
-
-    const auto events = harness.events();
-    std::string seen;
-    for (std::size_t i = before; i < events.size(); ++i) {
-        seen += events[i]["type"].get<std::string>();
-        for (const char* key : {"state", "tool", "result", "x", "y"}) {
-            if (events[i].contains(key)) seen += " " + events[i][key].dump();
-        }
-        seen += "; ";
-        EXPECT_EQ(events[i].dump().find("secret"), std::string::npos);
-    }
-    EXPECT_EQ(
-        seen,
-        R"(agent_state "active"; status "active"; cursor_halo 120.0 210.0; click_ripple 120.0 210.0; )"
-        R"(audit_log "ax_click" "ok"; agent_state "idle"; status "idle"; agent_state "active"; )"
-        R"(status "active"; element_bbox; audit_log "ax_type" "denied"; agent_state "idle"; status "idle"; )");
 }
 
 TEST(McpRunner, AScreenshotWithOcrSendsTheCaptureToTheAgentAndMapsTheTextToTheScreen) {

@@ -27,7 +27,6 @@ print(json.dumps(value))
 print(plistlib.dumps(value) == data)
 )");
     const std::vector<platform::ServiceDefinition> rows = {
-        agentService("/usr/local/bin/pavo-agent", "0123abcd"),
         agentService("/home/ann/My Apps/pavo <&> 'agent'", "t\"o'k&e<n>\tÜ ✓"),
         {"pavo-overlay", "/opt/pavo/pavo-overlay", 0, "VEXLO_PAVO_OVERLAY_TOKEN", "", std::nullopt, false},
     };

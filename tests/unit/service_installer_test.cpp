@@ -68,15 +68,12 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
         std::string output, calls;
     };
     const Row rows[] = {
-        {"systemd: first install", true, true, 1, "", wrote + started, systemctl},
         {"systemd: a second install restarts", true, true, 2, "", wrote + started + wrote + started,
          systemctl + systemctl},
         {"systemd: a failed restart is a warning", true, true, 1, "restart=5",
          wrote + "Warning: systemctl --user restart returned 5.\n" + check, systemctl},
         {"systemd: no manager to reload, still enabled", true, true, 1, "daemon-reload=1",
          wrote + "Warning: systemctl --user daemon-reload returned 1.\n" + check, systemctl},
-        {"systemd: systemctl cannot start", true, true, 1, "missing", wrote, ""},
-        {"launchd: the agent is unloaded, then loaded", false, true, 1, "", plist + loaded, reload},
         {"launchd: the overlay is loaded again, never unloaded", false, false, 2, "",
          plist + loaded + plist + loaded, "load S\nload S\n"},
         {"launchd: a failed unload is ignored, a failed load warns", false, true, 1, "unload=1 load=5",
