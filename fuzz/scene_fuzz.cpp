@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (size > 4096) return 0;
         simulated::SimulatedDesktop desktop(std::move(scene));
         for (const auto& application : desktop.records()) (void)application;
-        if (auto front = desktop.frontmost().pid) walk(desktop, desktop.applicationElement(*front), 0);
+        if (auto front = desktop.workspace().frontmost().pid) {
+            walk(desktop.accessibility(), desktop.accessibility().applicationElement(*front), 0);
+        }
     } catch (const std::invalid_argument& error) {
         check(std::string_view(error.what()).size() > 0);
     }

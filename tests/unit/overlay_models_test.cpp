@@ -435,7 +435,7 @@ TEST(ModeMenu, CheckmarksAndCountdownTitles) {
         {allow, 1000.0, 2000.0, "15", "0:00"},   // past the end
     };
     for (const auto& [mode, expiry, now, checked, left] : rows) {
-        auto title = [&](const std::string& minutes) {
+        auto title = [&checked = checked, &left = left](const std::string& minutes) {
             return "Allow for " + minutes + " min" + (checked == minutes ? "  (" + left + " left)" : "");
         };
         const ModeMenuState shown{checked == "b", checked == "a", checked == "15", checked == "60",
