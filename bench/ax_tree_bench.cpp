@@ -93,7 +93,8 @@ BENCHMARK(BM_TreeMissBuildAndSerialise)->Unit(benchmark::kMillisecond);
 class LoopbackAgent {
   public:
     LoopbackAgent() : server_("bench-token") {
-        agent::registerRoutes(server_, agent::Features{agent_.context, ungated_, keys_, scripts_, agent_.vision});
+        agent::registerRoutes(server_,
+                              agent::Features{agent_.context, ungated_, keys_, scripts_, agent_.vision});
         listener_.emplace(io_, 0, http::agentDialect(), server_.service());
         listener_->start();
         thread_ = std::thread([this] { io_.run(); });

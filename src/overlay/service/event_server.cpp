@@ -105,7 +105,8 @@ HTTPResponse EventServer::reject(HTTPResponse response) {
 HTTPResponse EventServer::dispatch(const HTTPRequest& request) {
     try {
         const bool get = request.method == "GET";
-        if (get && request.path == "/health") return jsonOK({{"ok", "true"}, {"version", std::string(common::kVersion)}});
+        if (get && request.path == "/health")
+            return jsonOK({{"ok", "true"}, {"version", std::string(common::kVersion)}});
         if (!authenticated(request)) return reject(jsonError(401, "unauthorized"));
         if (get && request.path == "/stats") {
             const auto uptime = std::chrono::duration_cast<std::chrono::seconds>(clock_() - startTime_);

@@ -15,7 +15,9 @@ std::string overlaySocketDirectory(const std::string& homeDirectory) {
     return common::overlaySocketDirectory(homeDirectory);
 }
 
-std::string overlaySocketPath(const std::string& homeDirectory) { return common::overlaySocketPath(homeDirectory); }
+std::string overlaySocketPath(const std::string& homeDirectory) {
+    return common::overlaySocketPath(homeDirectory);
+}
 
 std::string socketFileContent(std::int64_t port, const std::string& token) {
     const nlohmann::json object{{"port", port}, {"token", token}};
