@@ -48,7 +48,15 @@ AtspiAccessibility::~AtspiAccessibility() {
 }
 
 bool AtspiAccessibility::isProcessTrusted() {
-    return thread_->run([this] { return registry_ && registry_->reachable(); });
+    return thread_->run([this] {
+        // A bus that answered within the second is taken as still there, as reads are: every request asks,
+        // and the round trip was most of a cached tree's time.
+        if (reachableAt_ && !clock_.expired(*reachableAt_, std::chrono::seconds(1))) return true;
+        reachableAt_.reset();
+        if (!registry_ || !registry_->reachable()) return false;
+        reachableAt_ = clock_.stamp();
+        return true;
+    });
 }
 
 AXElement AtspiAccessibility::applicationElement(std::int32_t pid) {

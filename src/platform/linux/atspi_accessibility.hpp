@@ -49,6 +49,7 @@ class AtspiAccessibility final : public Accessibility {
     std::shared_ptr<DesktopThread> thread_;
     WheelScroller scroll_;
     ReadClock clock_;
+    std::optional<ReadStamp> reachableAt_;  // when the bus last answered
     // Made and released on the desktop thread; all null without an accessibility bus.
     std::unique_ptr<AtspiRegistry> registry_;
     std::unique_ptr<DescendantQuery> query_;
