@@ -194,6 +194,7 @@ TEST(ABrokenRecogniser, IsAServerErrorOnEachRoute) {
             EXPECT_EQ(reply.body, failure(code, message)) << path;
         }
     }
+    throws.join();  // the agents' io_contexts go first
 }
 
 TEST_F(VisionRoutes, OCRIsCachedPerImageWindowAndBucketAndTheCombinedRouteTellsEachCacheApart) {

@@ -48,6 +48,9 @@ class BrokenRecognition final : public platform::Recognition {
     boost::asio::awaitable<platform::RecognitionOutcome> recognize(std::shared_ptr<const std::string>,
                                                                    platform::RecognitionRequest) override;
 
+    // Waits until its worker has let go of every io_context it answered to: call it before those go.
+    void join() { pool_.join(); }
+
   private:
     bool throws_;
     boost::asio::thread_pool pool_{1};

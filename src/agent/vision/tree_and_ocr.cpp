@@ -3,6 +3,7 @@
 #include <boost/asio/experimental/awaitable_operators.hpp>
 
 #include <atomic>
+#include <exception>
 
 namespace pavo::agent {
 
@@ -14,15 +15,27 @@ asio::awaitable<Result<TreeAndOCR>> treeAndOCR(AXContext& ax, VisionContext& vis
     std::atomic<bool> treeFailed{false};
     Result<AXTreeResult> tree;
     Result<OCROutput> ocr;
+    std::exception_ptr treeThrew, ocrThrew;
     const auto treeTask = [&]() -> asio::awaitable<void> {
-        tree = co_await axTreeData(ax, request.rootPid, std::nullopt, /*withBody=*/true);
-        if (!tree) treeFailed = true;
+        try {
+            tree = co_await axTreeData(ax, request.rootPid, std::nullopt, /*withBody=*/true);
+        } catch (...) {
+            treeThrew = std::current_exception();
+        }
+        if (!tree || treeThrew) treeFailed = true;
     };
     const auto ocrTask = [&]() -> asio::awaitable<void> {
-        ocr = co_await performOCR(vision, request.ocr, &treeFailed);
+        try {
+            ocr = co_await performOCR(vision, request.ocr, &treeFailed);
+        } catch (...) {
+            ocrThrew = std::current_exception();
+        }
     };
-    // Both run until they end; a failure of one never leaves the other running behind this request.
+    // Both run until they end, and neither throws out of the pair: a throw would make the pair cancel the
+    // other, whose cancellation Boost 1.81 can deliver after the other has already finished and gone.
     co_await (treeTask() && ocrTask());
+    if (treeThrew) std::rethrow_exception(treeThrew);
+    if (ocrThrew) std::rethrow_exception(ocrThrew);
     if (!tree) co_return tree.error();
     if (!ocr) co_return ocr.error();
     co_return TreeAndOCR{std::move(*tree), std::move(*ocr)};
