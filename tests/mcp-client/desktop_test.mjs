@@ -5,10 +5,13 @@
 import { test, after } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
+import { mkdtempSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
 import { join } from "node:path";
 import * as h from "./harness.mjs";
 
-const state = h.tempDir("desktop");
+// Not one of the harness's directories: those go in stopAll, and desktop-down needs this one's pid list after.
+const state = mkdtempSync(join(tmpdir(), "pavo-mcp-desktop-"));
 const exports = execFileSync(join(h.bin.source, "scripts/desktop-up"), [state], { encoding: "utf8" });
 const desktop = Object.fromEntries([...exports.matchAll(/^export (\w+)='?([^'\n]*)'?$/gm)].map((m) => [m[1], m[2]]));
 const home = h.tempDir("home");
@@ -21,6 +24,7 @@ after(async () => {
   factory.kill("SIGTERM");
   h.stopAll();
   execFileSync(join(h.bin.source, "scripts/desktop-down"), [state]);
+  rmSync(state, { recursive: true, force: true });
 });
 
 const agent = await h.start(h.bin.agent, ["--port", "0", "--token", "agent-secret"], { ...env, OMP_THREAD_LIMIT: "1" },
