@@ -108,7 +108,7 @@ void Dispatcher::callTool(const rpc::Request& request) {
         return replyError(request.id, rpc::kInvalidParams, "Invalid params: name must be a string");
     }
     const std::string name = params["name"];
-    const ToolSpec* tool = findTool(name);
+    const ToolDefinition* tool = findTool(name);
     if (!tool) return replyError(request.id, rpc::kInvalidParams, "Invalid params: unknown tool " + name);
 
     json arguments = json::object();

@@ -20,7 +20,7 @@
 namespace pavo::mcp {
 
 struct ToolCall {
-    const ToolSpec* tool = nullptr;
+    const ToolDefinition* tool = nullptr;
     nlohmann::json arguments;  // an object that fits the tool's schema
 };
 

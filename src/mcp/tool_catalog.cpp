@@ -31,9 +31,9 @@ const json kWindowId = json{{"type", "integer"},
                             {"minimum", 0},
                             {"description", "Window id the image belongs to (cache label only)."}};
 
-std::vector<ToolSpec> makeCatalog() {
-    std::vector<ToolSpec> tools;
-    const auto add = [&](ToolSpec spec) { tools.push_back(std::move(spec)); };
+std::vector<ToolDefinition> makeCatalog() {
+    std::vector<ToolDefinition> tools;
+    const auto add = [&](ToolDefinition tool) { tools.push_back(std::move(tool)); };
 
     add({"ax_tree", "Accessibility tree",
          "Reads the accessibility tree of an application: the frontmost one, or the process root_pid. "
@@ -169,15 +169,15 @@ std::vector<ToolSpec> makeCatalog() {
 
 }  // namespace
 
-const std::vector<ToolSpec>& toolCatalog() {
-    static const std::vector<ToolSpec> catalog = makeCatalog();
+const std::vector<ToolDefinition>& toolCatalog() {
+    static const std::vector<ToolDefinition> catalog = makeCatalog();
     return catalog;
 }
 
-const ToolSpec* findTool(const std::string& name) {
+const ToolDefinition* findTool(const std::string& name) {
     const auto& tools = toolCatalog();
     const auto it =
-        std::find_if(tools.begin(), tools.end(), [&](const ToolSpec& t) { return t.name == name; });
+        std::find_if(tools.begin(), tools.end(), [&](const ToolDefinition& t) { return t.name == name; });
     return it == tools.end() ? nullptr : &*it;
 }
 

@@ -15,7 +15,7 @@ struct AgentRoute {
     std::string path;
 };
 
-struct ToolSpec {
+struct ToolDefinition {
     std::string name;
     std::string title;
     std::string description;
@@ -24,9 +24,9 @@ struct ToolSpec {
     std::optional<AgentRoute> route;  // none: the tool is done here (the screenshot)
 };
 
-const std::vector<ToolSpec>& toolCatalog();
+const std::vector<ToolDefinition>& toolCatalog();
 
-const ToolSpec* findTool(const std::string& name);
+const ToolDefinition* findTool(const std::string& name);
 
 // The "tools" array of a tools/list result.
 nlohmann::json toolListing();

@@ -148,7 +148,7 @@ ToolResultText errorResult(const std::string& message, const json& structured) {
     return dumpSafe(result);
 }
 
-InterpretedAnswer interpretAnswer(const ToolSpec& tool, const std::optional<AgentAnswer>& answer,
+InterpretedAnswer interpretAnswer(const ToolDefinition& tool, const std::optional<AgentAnswer>& answer,
                                   std::uint16_t agentPort) {
     InterpretedAnswer out;
     const auto fail = [&](CallOutcome outcome, std::string message, const json& structured = nullptr) {

@@ -36,7 +36,7 @@ struct InterpretedAnswer {
 };
 
 // `answer` is nothing when the agent could not be reached or did not answer in time.
-InterpretedAnswer interpretAnswer(const ToolSpec& tool, const std::optional<AgentAnswer>& answer,
+InterpretedAnswer interpretAnswer(const ToolDefinition& tool, const std::optional<AgentAnswer>& answer,
                                   std::uint16_t agentPort);
 
 // A result with only a text, for failures that never reached the agent.

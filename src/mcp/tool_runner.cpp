@@ -89,7 +89,7 @@ void ToolRunner::ended(const ToolCall& call, const CallOutcome& outcome, std::in
 }
 
 asio::awaitable<ToolRunner::Output> ToolRunner::run(ToolCall call) {
-    const ToolSpec& tool = *call.tool;
+    const ToolDefinition& tool = *call.tool;
     if (!tool.route) co_return co_await screenshot(std::move(call.arguments));
 
     parts_.overlay.post(eventsBefore(tool.name, call.arguments, frames_));
@@ -131,7 +131,7 @@ asio::awaitable<ToolRunner::Output> ToolRunner::screenshot(json arguments) {
     const auto answer = co_await parts_.agent.send(ocrRoute, std::move(body), timeout);
     if (co_await wasCancelled()) throw boost::system::system_error(asio::error::operation_aborted);
 
-    const ToolSpec& ocrTool = *findTool("ocr");
+    const ToolDefinition& ocrTool = *findTool("ocr");
     InterpretedAnswer interpreted = interpretAnswer(ocrTool, answer, parts_.agent.port());
     if (!interpreted.succeeded) {
         // The picture is still worth having; the failure is said beside it.

@@ -84,7 +84,7 @@ struct Harness {
 
 TEST(McpRunner, NoAgentRequestEverCarriesAPreGrantOfConsent) {
     Harness harness;
-    for (const ToolSpec& tool : toolCatalog()) {
+    for (const ToolDefinition& tool : toolCatalog()) {
         if (!tool.route) continue;
         SCOPED_TRACE(tool.name);
         json arguments = json::object();
