@@ -22,9 +22,8 @@ class AgentOnDesktop : public ::testing::Test {
     void SetUp() override {
         agent = std::make_unique<ChildProcess>(
             kAgent, std::vector<std::string>{"--port", "0", "--token", kToken}, desktopEnvironment());
-        auto line = agent->waitForLine("Server listening on 127.0.0.1:");
-        ASSERT_TRUE(line) << agent->output();
-        port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+        port = waitForPort(*agent, kAgentListening);
+        ASSERT_NE(port, 0) << agent->output();
     }
 
     // Status and body of a request.

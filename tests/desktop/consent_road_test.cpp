@@ -42,14 +42,13 @@ class ConsentRoad : public ::testing::Test {
             std::vector<std::string>{"--token", "overlay-secret", "--port", "0", "--no-menu-bar", "--consent",
                                      "manual"},
             environment);
-        ASSERT_TRUE(overlay->waitForLine("[EventServer] Listening on 127.0.0.1:")) << overlay->output();
+        ASSERT_TRUE(overlay->waitForLine(kOverlayListening)) << overlay->output();
         ASSERT_TRUE(eventually([&] { return common::readFile(home.path() + kSocketFile).has_value(); }));
 
         agent = std::make_unique<ChildProcess>(
             kAgent, std::vector<std::string>{"--port", "0", "--token", "t"}, environment);
-        auto line = agent->waitForLine("Server listening on 127.0.0.1:");
-        ASSERT_TRUE(line) << agent->output();
-        port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+        port = waitForPort(*agent, kAgentListening);
+        ASSERT_NE(port, 0) << agent->output();
         ASSERT_TRUE(agent->waitForLine("Consent gate: overlay at 127.0.0.1:")) << agent->output();
 
         // The dialog takes the focus while it asks; the batch keeps the click aimed at zenity.

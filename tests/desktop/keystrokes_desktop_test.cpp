@@ -15,9 +15,8 @@ using nlohmann::json;
 
 TEST(KeystrokesOnDesktop, ZenityInTheBackgroundReceivesTheTextAndReturnAndPrintsExactlyThatText) {
     ChildProcess agent(PAVO_AGENT_BINARY, {"--port", "0", "--token", "t"}, desktopEnvironment());
-    const auto line = agent.waitForLine("Server listening on 127.0.0.1:");
-    ASSERT_TRUE(line) << agent.output();
-    const auto port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+    const auto port = waitForPort(agent, kAgentListening);
+    ASSERT_NE(port, 0) << agent.output();
 
     auto zenity = startApplication("zenity", {"--entry", "--title=PavoEntry", "--text=Name?"});
     auto factory = startApplication("gtk3-widget-factory", {});

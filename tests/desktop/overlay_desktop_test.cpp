@@ -40,9 +40,8 @@ class OverlayOnDesktop : public ::testing::Test {
         ASSERT_TRUE(eventually([&] { return !xdotool({"search", "--classname", "^panel$"}).empty(); }));
         overlay = std::make_unique<ChildProcess>(
             PAVO_OVERLAY_BINARY, std::vector<std::string>{"--token", "T", "--port", "0"}, environment);
-        const auto line = overlay->waitForLine("[EventServer] Listening on 127.0.0.1:");
-        ASSERT_TRUE(line) << overlay->output();
-        port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+        port = waitForPort(*overlay, kOverlayListening);
+        ASSERT_NE(port, 0) << overlay->output();
         // The tray icon is docked once trayer has grown around it.
         ASSERT_TRUE(eventually([&] { return trayGeometry().width() >= 16; }, std::chrono::seconds(10)));
     }

@@ -42,9 +42,8 @@ TEST(ScreenTextOnDesktop, TextReadFromAScreenshotLiesInsideTheWidgetsThatShowIt)
         0);
 
     ChildProcess agent(PAVO_AGENT_BINARY, {"--port", "0", "--token", kToken}, desktopEnvironment());
-    const auto line = agent.waitForLine("Server listening on 127.0.0.1:");
-    ASSERT_TRUE(line) << agent.output();
-    const auto port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+    const auto port = waitForPort(agent, kAgentListening);
+    ASSERT_NE(port, 0) << agent.output();
     const std::string response = request(port, "POST", "/ax/tree_and_ocr", json{{"imagePath", shot}}.dump(),
                                          "x-pavo-token: " + kToken + "\r\n");
     ASSERT_EQ(statusOf(response), 200) << response;

@@ -119,6 +119,11 @@ std::vector<std::string> ChildProcess::outputLines() const {
     return lines;
 }
 
+std::uint16_t waitForPort(ChildProcess& server, const std::string& announcement) {
+    const auto line = server.waitForLine(announcement);
+    return line ? static_cast<std::uint16_t>(std::stoi(line->substr(announcement.size()))) : 0;
+}
+
 Completed runToCompletion(const std::string& program, const std::vector<std::string>& arguments,
                           const std::map<std::string, std::string>& environment) {
     ChildProcess child(program, arguments, environment);

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,6 +45,14 @@ class ChildProcess {
     std::string output_;
     std::optional<int> exitStatus_;
 };
+
+// What pavo-agent and pavo-overlay print once they listen, followed by the port.
+inline const std::string kAgentListening = "Server listening on 127.0.0.1:";
+inline const std::string kOverlayListening = "[EventServer] Listening on 127.0.0.1:";
+
+// Waits for the server's line that begins with `announcement` and returns the port it ends with; 0 when
+// no such line came.
+std::uint16_t waitForPort(ChildProcess& server, const std::string& announcement);
 
 // Runs a program to completion and returns (status, output).
 struct Completed {
