@@ -35,7 +35,6 @@ TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutesThenInstall
         std::chrono::steady_clock::time_point now{};
         std::vector<std::chrono::steady_clock::duration> slept;
         InstallEnvironment environment;
-        environment.readFile = [](const std::string&) { return std::optional<std::string>(); };
         environment.runningExecutable = "/usr/bin/pavo-agent";
         environment.accessibility = [&, grantOn = grantedOnCheck] {
             return AccessibilityCheck{++checks == grantOn, "Start the bus"};

@@ -13,10 +13,6 @@
 namespace pavo::common {
 namespace {
 
-platform::ServiceDefinition agentService(const std::string& executable, const std::string& token) {
-    return {"pavo-agent", executable, 47824, "VEXLO_PAVO_SIDECAR_TOKEN", token, "pavo-overlay", true};
-}
-
 TEST(LaunchAgentPlist, ReadsBackWithPythonsPlistlibWhichWritesTheSameBytes) {
     pavo::testing::TempDir dir;
     // Prints what plistlib reads, then whether plistlib writes the same bytes again.
@@ -27,7 +23,8 @@ print(json.dumps(value))
 print(plistlib.dumps(value) == data)
 )");
     const std::vector<platform::ServiceDefinition> rows = {
-        agentService("/home/ann/My Apps/pavo <&> 'agent'", "t\"o'k&e<n>\tÜ ✓"),
+        {"pavo-agent", "/home/ann/My Apps/pavo <&> 'agent'", 47824, "VEXLO_PAVO_SIDECAR_TOKEN",
+         "t\"o'k&e<n>\tÜ ✓", "pavo-overlay", true},
         {"pavo-overlay", "/opt/pavo/pavo-overlay", 0, "VEXLO_PAVO_OVERLAY_TOKEN", "", std::nullopt, false},
     };
     for (const auto& service : rows) {
