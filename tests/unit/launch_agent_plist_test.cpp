@@ -22,30 +22,29 @@ value = plistlib.loads(data)
 print(json.dumps(value))
 print(plistlib.dumps(value) == data)
 )");
-    const std::vector<platform::ServiceDefinition> rows = {
-        {"pavo-agent", "/home/ann/My Apps/pavo <&> 'agent'", 47824, "VEXLO_PAVO_SIDECAR_TOKEN",
-         "t\"o'k&e<n>\tÜ ✓", "pavo-overlay", true},
-        {"pavo-overlay", "/opt/pavo/pavo-overlay", 0, "VEXLO_PAVO_OVERLAY_TOKEN", "", std::nullopt, false},
+    const auto service = platform::ServiceDefinition{"pavo-agent",
+                                                     "/home/ann/My Apps/pavo <&> 'agent'",
+                                                     47824,
+                                                     "VEXLO_PAVO_SIDECAR_TOKEN",
+                                                     "t\"o'k&e<n>\tÜ ✓",
+                                                     "pavo-overlay",
+                                                     true};
+    const std::string path =
+        dir.write("agent.plist", launchAgentPlist(platform::launchd::launchAgentDefinition(service)));
+    const auto run = runChildSync({"python3", {reader, path}, std::nullopt, std::chrono::seconds(30)});
+    ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+    const auto newline = run.standardOutput.find('\n');
+    const nlohmann::json expected = {
+        {"Label", "com.vexlo." + service.program},
+        {"ProgramArguments", {service.executablePath, "--port", std::to_string(service.port)}},
+        {"RunAtLoad", true},
+        {"KeepAlive", true},
+        {"StandardOutPath", "/tmp/" + service.program + ".log"},
+        {"StandardErrorPath", "/tmp/" + service.program + ".err"},
+        {"EnvironmentVariables", {{service.tokenVariable, service.token}}},
     };
-    for (const auto& service : rows) {
-        SCOPED_TRACE(service.executablePath);
-        const std::string path =
-            dir.write("agent.plist", launchAgentPlist(platform::launchd::launchAgentDefinition(service)));
-        const auto run = runChildSync({"python3", {reader, path}, std::nullopt, std::chrono::seconds(30)});
-        ASSERT_EQ(run.exitStatus, 0) << run.standardError;
-        const auto newline = run.standardOutput.find('\n');
-        const nlohmann::json expected = {
-            {"Label", "com.vexlo." + service.program},
-            {"ProgramArguments", {service.executablePath, "--port", std::to_string(service.port)}},
-            {"RunAtLoad", true},
-            {"KeepAlive", true},
-            {"StandardOutPath", "/tmp/" + service.program + ".log"},
-            {"StandardErrorPath", "/tmp/" + service.program + ".err"},
-            {"EnvironmentVariables", {{service.tokenVariable, service.token}}},
-        };
-        EXPECT_EQ(nlohmann::json::parse(run.standardOutput.substr(0, newline)), expected);
-        EXPECT_EQ(run.standardOutput.substr(newline + 1), "True\n");
-    }
+    EXPECT_EQ(nlohmann::json::parse(run.standardOutput.substr(0, newline)), expected);
+    EXPECT_EQ(run.standardOutput.substr(newline + 1), "True\n");
 }
 
 }  // namespace
