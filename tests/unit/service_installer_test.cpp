@@ -135,16 +135,15 @@ TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
 }
 
 TEST(ServiceInstaller, SystemdFilesQuoteWhatSystemdWouldReadOtherwise) {
-    // The environment file's line for each token, as systemd's parser reads the token back unchanged.
-    const std::pair<std::string, std::string> rows[] = {
-        {R"(a"b\c$d`e)", R"(X="a\"b\\c\$d\`e")"},
-        {"sp ace #no comment 'q'", R"(X="sp ace #no comment 'q'")"},
-    };
-    for (const auto& [token, line] : rows)
-        EXPECT_EQ(systemd_user::environmentFileText({"p", "/p", 1, "X", token, std::nullopt, true}),
-                  line + "\n");
-    const std::string unit = systemd_user::unitText(agent(), "/home/a/100%/.config/pavo/pavo-agent.env");
-    EXPECT_NE(unit.find("\nEnvironmentFile=/home/a/100%%/.config/pavo/pavo-agent.env\n"), std::string::npos);
+    // Inside double quotes systemd reads the token back unchanged once these four are escaped.
+    EXPECT_EQ(systemd_user::environmentFileText({"p", "/p", 1, "X", R"(a"b\c$d`e #q)", std::nullopt, true}),
+              std::string(R"(X="a\"b\\c\$d\`e #q")") + "\n");
+    // Its verifier lets an unknown specifier pass, and the service would then never start.
+    const std::string unit =
+        systemd_user::unitText(agent("/opt/100%/pavo-agent"), "/home/a/100%/pavo-agent.env");
+    for (const char* line : {"\nExecStart=/opt/100%%/pavo-agent --port 47824\n",
+                             "\nEnvironmentFile=/home/a/100%%/pavo-agent.env\n"})
+        EXPECT_NE(unit.find(line), std::string::npos) << line;
 }
 
 TEST(ServiceInstaller, RefusesWhatAUnitCannotHoldBeforeWritingAnything) {
