@@ -29,7 +29,7 @@ after(async () => {
 
 const agent = await h.start(h.bin.agent, ["--port", "0", "--token", "agent-secret"], { ...env, OMP_THREAD_LIMIT: "1" },
   "Server listening on 127.0.0.1:");
-const session = await h.connect(h.portOf(agent.line), home, undefined, desktop);
+const session = await h.connect(h.portOf(agent.line), home, desktop);
 const { client } = session;
 
 // The widget factory's window, once the accessibility bus shows it.
@@ -43,22 +43,20 @@ async function factoryWindow() {
 function pngSize(base64) {
   const bytes = Buffer.from(base64, "base64");
   assert.equal(bytes.subarray(1, 4).toString(), "PNG");
-  return { width: bytes.readUInt32BE(16), height: bytes.readUInt32BE(20), bytes: bytes.length };
+  return { width: bytes.readUInt32BE(16), height: bytes.readUInt32BE(20) };
 }
 
 const inside = (x, y, f, slack = 4) => x >= f.x - slack && x <= f.x + f.width + slack && y >= f.y - slack && y <= f.y + f.height + slack;
 
-test("a screenshot of the window is a PNG of the window's size, scaled to the model's bound", async () => {
+test("a screenshot of the window is a PNG of the window's size", async () => {
   const window = await factoryWindow();
   assert.ok(window, "gtk3-widget-factory never showed its window");
   const shot = await client.callTool({ name: "screenshot", arguments: { pid: factory.pid } });
   assert.equal(shot.isError, false, JSON.stringify(shot.content.filter((c) => c.type === "text")));
   const image = shot.content.find((c) => c.type === "image");
-  assert.equal(image.mimeType, "image/png");
   const png = pngSize(image.data);
   const described = shot.structuredContent;
   assert.deepEqual([png.width, png.height], [described.width, described.height]);
-  assert.ok(Math.max(png.width, png.height) <= 1568 && png.bytes < 1000000);
   // The captured area is the window's frame as the tree gives it, cut to the 1600x1000 screen.
   const area = described.screenArea;
   assert.deepEqual([area.x, area.y], [Math.max(0, window.frame.x), Math.max(0, window.frame.y)]);

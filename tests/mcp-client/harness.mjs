@@ -58,12 +58,12 @@ export async function startOverlay(home, consent = "manual") {
 }
 
 // A simulated agent with its own copy of the example scene and a journal of what it did.
-export async function startAgent(home, extraEnv = {}) {
+export async function startAgent(home) {
   const scene = join(home, "scene.json");
   copyFileSync(join(bin.source, "scenes/text_editor.json"), scene);
   const journal = join(home, "journal.jsonl");
   const started = await start(bin.agent, ["--port", "0", "--token", "agent-secret"],
-    { HOME: home, VEXLO_PAVO_DESKTOP: "simulated", VEXLO_PAVO_DESKTOP_SCENE: scene, VEXLO_PAVO_DESKTOP_JOURNAL: journal, ...extraEnv },
+    { HOME: home, VEXLO_PAVO_DESKTOP: "simulated", VEXLO_PAVO_DESKTOP_SCENE: scene, VEXLO_PAVO_DESKTOP_JOURNAL: journal },
     "Server listening on 127.0.0.1:");
   const gated = await new Promise((resolve) => {
     const check = () => (/Consent gate: (.*)/.exec(started.output()) ? resolve(started.output().includes("overlay at")) : setTimeout(check, 20));
@@ -77,7 +77,7 @@ export function journalOf(path, kind) {
   return readFileSync(path, "utf8").split("\n").filter(Boolean).map((l) => JSON.parse(l)).filter((e) => e.kind === kind);
 }
 
-export async function connect(agentPort, home, protocolVersion, extraEnv = {}) {
+export async function connect(agentPort, home, extraEnv = {}) {
   const transport = new StdioClientTransport({
     command: bin.mcp,
     args: ["--port", String(agentPort)],
@@ -87,14 +87,6 @@ export async function connect(agentPort, home, protocolVersion, extraEnv = {}) {
   let stderr = "";
   transport.stderr?.on("data", (chunk) => (stderr += chunk));
   const client = new Client({ name: "pavo-tests", version: "1.0.0" });
-  if (protocolVersion) {
-    // The SDK asks for its newest revision; this makes it ask for an older one it also speaks.
-    const original = transport.send.bind(transport);
-    transport.send = (message, options) => {
-      if (message.method === "initialize") message = { ...message, params: { ...message.params, protocolVersion } };
-      return original(message, options);
-    };
-  }
   // Every message each way, for tests that must see what was (not) answered.
   const sent = [], received = [];
   const send = transport.send.bind(transport);

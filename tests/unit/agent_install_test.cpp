@@ -35,8 +35,6 @@ TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutesThenInstall
         std::chrono::steady_clock::time_point now{};
         std::vector<std::chrono::steady_clock::duration> slept;
         InstallEnvironment environment;
-        environment.readFile = [](const std::string&) { return std::optional<std::string>(); };
-        environment.runningExecutable = "/usr/bin/pavo-agent";
         environment.accessibility = [&, grantOn = grantedOnCheck] {
             return AccessibilityCheck{++checks == grantOn, "Start the bus"};
         };
@@ -56,10 +54,9 @@ TEST(AgentInstall, WaitsForAccessibilityEveryTwoSecondsForFiveMinutesThenInstall
         ASSERT_EQ(installer.installed.size(), grantedOnCheck ? 1u : 0u);
         if (!grantedOnCheck) continue;
         const platform::ServiceDefinition& agent = installer.installed.front();
-        EXPECT_EQ(std::tie(agent.program, agent.executablePath, agent.port, agent.tokenVariable, agent.token,
-                           agent.startsAfter, agent.replaceLoaded),
-                  std::make_tuple("pavo-agent", "/usr/bin/pavo-agent", 47824, "VEXLO_PAVO_SIDECAR_TOKEN", "t",
-                                  std::optional<std::string>("pavo-overlay"), true));
+        // What the black-box install cannot show on this machine: the order and, for launchd, the reload.
+        EXPECT_EQ(std::tie(agent.startsAfter, agent.replaceLoaded),
+                  std::make_tuple(std::optional<std::string>("pavo-overlay"), true));
     }
 }
 

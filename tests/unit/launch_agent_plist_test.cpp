@@ -13,10 +13,6 @@
 namespace pavo::common {
 namespace {
 
-platform::ServiceDefinition agentService(const std::string& executable, const std::string& token) {
-    return {"pavo-agent", executable, 47824, "VEXLO_PAVO_SIDECAR_TOKEN", token, "pavo-overlay", true};
-}
-
 TEST(LaunchAgentPlist, ReadsBackWithPythonsPlistlibWhichWritesTheSameBytes) {
     pavo::testing::TempDir dir;
     // Prints what plistlib reads, then whether plistlib writes the same bytes again.
@@ -26,29 +22,29 @@ value = plistlib.loads(data)
 print(json.dumps(value))
 print(plistlib.dumps(value) == data)
 )");
-    const std::vector<platform::ServiceDefinition> rows = {
-        agentService("/home/ann/My Apps/pavo <&> 'agent'", "t\"o'k&e<n>\tÜ ✓"),
-        {"pavo-overlay", "/opt/pavo/pavo-overlay", 0, "VEXLO_PAVO_OVERLAY_TOKEN", "", std::nullopt, false},
+    const auto service = platform::ServiceDefinition{"pavo-agent",
+                                                     "/home/ann/My Apps/pavo <&> 'agent'",
+                                                     47824,
+                                                     "VEXLO_PAVO_SIDECAR_TOKEN",
+                                                     "t\"o'k&e<n>\tÜ ✓",
+                                                     "pavo-overlay",
+                                                     true};
+    const std::string path =
+        dir.write("agent.plist", launchAgentPlist(platform::launchd::launchAgentDefinition(service)));
+    const auto run = runChildSync({"python3", {reader, path}, std::nullopt, std::chrono::seconds(30)});
+    ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+    const auto newline = run.standardOutput.find('\n');
+    const nlohmann::json expected = {
+        {"Label", "com.vexlo." + service.program},
+        {"ProgramArguments", {service.executablePath, "--port", std::to_string(service.port)}},
+        {"RunAtLoad", true},
+        {"KeepAlive", true},
+        {"StandardOutPath", "/tmp/" + service.program + ".log"},
+        {"StandardErrorPath", "/tmp/" + service.program + ".err"},
+        {"EnvironmentVariables", {{service.tokenVariable, service.token}}},
     };
-    for (const auto& service : rows) {
-        SCOPED_TRACE(service.executablePath);
-        const std::string path =
-            dir.write("agent.plist", launchAgentPlist(platform::launchd::launchAgentDefinition(service)));
-        const auto run = runChildSync({"python3", {reader, path}, std::nullopt, std::chrono::seconds(30)});
-        ASSERT_EQ(run.exitStatus, 0) << run.standardError;
-        const auto newline = run.standardOutput.find('\n');
-        const nlohmann::json expected = {
-            {"Label", "com.vexlo." + service.program},
-            {"ProgramArguments", {service.executablePath, "--port", std::to_string(service.port)}},
-            {"RunAtLoad", true},
-            {"KeepAlive", true},
-            {"StandardOutPath", "/tmp/" + service.program + ".log"},
-            {"StandardErrorPath", "/tmp/" + service.program + ".err"},
-            {"EnvironmentVariables", {{service.tokenVariable, service.token}}},
-        };
-        EXPECT_EQ(nlohmann::json::parse(run.standardOutput.substr(0, newline)), expected);
-        EXPECT_EQ(run.standardOutput.substr(newline + 1), "True\n");
-    }
+    EXPECT_EQ(nlohmann::json::parse(run.standardOutput.substr(0, newline)), expected);
+    EXPECT_EQ(run.standardOutput.substr(newline + 1), "True\n");
 }
 
 }  // namespace

@@ -68,8 +68,8 @@ struct Session {
 };
 
 TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
-    const std::string now = "2025-11-25", uninitialised;
-    // The session's revision, the line, the error code and the id answered.
+    const std::string now = "2025-11-25", older = "2025-06-18", uninitialised;
+    // The session's revision, the line, the error code (0: a tool result with isError) and the id answered.
     for (const auto& [revision, line, code, id] :
          std::vector<std::tuple<std::string, std::string, int, json>>{
              {now, "garbage", -32700, nullptr},
@@ -85,6 +85,8 @@ TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
              {now, request(8, "tools/call", R"({"arguments":{}})"), -32602, 8},
              {now, call(9, "rm_rf"), -32602, 9},
              {now, call(10, "ax_tree", "[]"), -32602, 10},
+             {now, call(11, "ax_click"), 0, 11},
+             {older, call(11, "ax_click"), -32602, 11},
              {now, R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", -32600, nullptr},
              {now, request(1, "initialize", R"({"protocolVersion":"2025-11-25"})"), -32600, 1},
              {uninitialised, request(1, "tools/list"), -32600, 1},
@@ -99,6 +101,7 @@ TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
         EXPECT_EQ(errorCode(replies[0]), code);
         EXPECT_EQ(replies[0]["id"], id);
         EXPECT_EQ(replies[0]["jsonrpc"], "2.0");
+        EXPECT_TRUE(code || replies[0].at("result").at("isError") == true);
         EXPECT_TRUE(session.finishers.empty());
         EXPECT_EQ(errorCode(session.send(request(2, "tools/list")).at(0)), revision.empty() ? -32600 : 0)
             << "the session is as it was";
@@ -117,11 +120,9 @@ TEST(McpProtocol, NotificationsAndRepliesAreNeverAnswered) {
 }
 
 TEST(McpProtocol, InitializeFallsBackToTheNewestRevisionForOneItDoesNotSpeak) {
-    for (const char* requested : {"2024-11-05", "2099-01-01"}) {
-        const json result = Session(requested).welcome["result"];
-        EXPECT_EQ(result["protocolVersion"], "2025-11-25") << requested;
-        EXPECT_TRUE(result["capabilities"].contains("tools"));
-    }
+    const json result = Session("2099-01-01").welcome["result"];
+    EXPECT_EQ(result["protocolVersion"], "2025-11-25");
+    EXPECT_TRUE(result["capabilities"].contains("tools"));
 }
 
 TEST(McpProtocol, AnOverlongLineIsRefusedAndTheNextOneServed) {
@@ -130,8 +131,7 @@ TEST(McpProtocol, AnOverlongLineIsRefusedAndTheNextOneServed) {
          std::vector<std::tuple<std::string, std::vector<std::string>, std::string>>{
              {"one piece", {"abcde\nok\r\n"}, "overlong|ok|"},
              {"byte by byte", {"a", "b", "c", "d", "e", "f", "\n", "o", "k", "\n"}, "overlong|ok|"},
-             {"exactly at the limit", {"abcd\n"}, "abcd|"},
-             {"last line without newline", {"ab", "cd"}, "abcd|"},
+             {"last line without newline, at the limit", {"ab", "cd"}, "abcd|"},
          }) {
         std::string seen;
         LineFramer framer(
@@ -179,7 +179,6 @@ TEST(McpTools, ArgumentsAreCheckedAgainstTheAdvertisedSchema) {
     // The tool, its arguments, and a part of the problem found ("" when they fit).
     for (const auto& [tool, arguments, problem] :
          std::vector<std::tuple<std::string, std::string, std::string>>{
-             {"ax_tree", R"({})", ""},
              {"ax_tree", R"({"root_pid":1.5})", "root_pid must be an integer"},
              {"ax_find", R"({"maxResults":0})", "maxResults must be at least 1"},
              {"ax_click", R"({"elementId":""})", "elementId must not be empty"},
@@ -273,7 +272,6 @@ TEST(McpTools, AuditRecordsHashTheArgumentsAndNeverCarryThemInClear) {
     EXPECT_EQ(denied, json::parse(R"({"type":"audit_log","tool":"ax_type","ts":"2025-12-06T23:26:50.123Z",
         "elapsed_ms":42,"result":"denied","reason":"consent_denied","args_hash":)" +
                                   denied["args_hash"].dump() + "}"));
-    EXPECT_FALSE(ok.contains("reason"));
     EXPECT_TRUE(std::regex_match(denied["args_hash"].get<std::string>(), std::regex("[0-9a-f]{64}")));
     EXPECT_EQ(denied["args_hash"], ok["args_hash"]) << "the order of keys does not change the hash";
     EXPECT_NE(argumentsHash(arguments, "salt"), argumentsHash(arguments, "other salt"));
@@ -282,18 +280,17 @@ TEST(McpTools, AuditRecordsHashTheArgumentsAndNeverCarryThemInClear) {
 }
 
 TEST(McpTools, TheAgentIsFoundAsTheAgentFindsItself) {
+    // Every token file holds its own path, padded as an editor might leave it.
     const auto readFile = [](const std::string& path) {
-        return path == "/home/u/Vault-Vexlo/secrets/pavo/sidecar-token"
-                   ? std::optional<std::string>(" from-file \n")
-                   : std::nullopt;
+        return std::optional<std::string>(" " + path + " \n");
     };
+    const std::string fromFile = "/home/u/Vault-Vexlo/secrets/pavo/sidecar-token";
     // The command line and environment, the exit status, the port (0: it does not run) and the token used.
     for (const auto& [arguments, environment, exitStatus, port, token] : std::vector<
              std::tuple<std::vector<std::string>, std::map<std::string, std::string>, int, int, std::string>>{
-             {{}, {}, 0, 47824, "from-file"},
-             {{"--port", "5000", "--token", "t"}, {}, 0, 5000, "t"},
+             {{}, {}, 0, 47824, fromFile},
              {{}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}, {"VEXLO_PAVO_SIDECAR_TOKEN", "env"}}, 0, 6000, "env"},
-             {{"--port", "7000"}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}}, 0, 7000, "from-file"},
+             {{"--port", "7000", "--token", "t"}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}}, 0, 7000, "t"},
              {{"--port", "0"}, {}, 1, 0, ""},
              {{"--port"}, {}, 1, 0, ""},
              {{}, {{"VEXLO_PAVO_SIDECAR_PORT", "x"}}, 1, 0, ""},
@@ -347,7 +344,6 @@ TEST(McpScreenshot, PicturesFitTheModelsBoundsAndSayHowToMapBack) {
         EXPECT_EQ(std::pair(picture->width, picture->height), std::pair(expectWidth, expectHeight));
         EXPECT_EQ(std::pair(shot->width, shot->height), std::pair(expectWidth, expectHeight));
         EXPECT_NEAR(shot->scale, scale, 1e-9);
-        EXPECT_FALSE(shot->fullPng);
         const json described = describeScreenshot(*shot);
         EXPECT_EQ(described["origin"], json({{"x", 10}, {"y", 20}}));
         EXPECT_DOUBLE_EQ(described["scale"].get<double>(), shot->scale);
