@@ -123,113 +123,7 @@ TEST_F(SocketFile, FailuresAreReported) {
     EXPECT_ANY_THROW(socketFileContent(1, "\xFF"));  // not writable as JSON text
 }
 
-// ---- event decoder -----------------------------------------------------------------------------------
-
-// "ok:<type>", "none" (an unknown type), "missing:<field text>" or "malformed".
-std::string outcome(const std::string& body) {
-    try {
-        const auto event = EventDecoder::decode(body);
-        return event ? "ok:" + std::string(typeName(*event)) : "none";
-    } catch (const EventDecodeError& error) {
-        return error.kind() == EventDecodeError::Kind::missingField ? "missing:" + error.detail()
-                                                                    : "malformed";
-    }
-}
-
-TEST(EventDecoder, WhichDocumentsDecodeAndTheExactFailures) {
-    const std::string audit = R"("type":"audit_log","ts":"","tool":"","args_hash":"","result":"")";
-    const std::pair<std::string, std::string> rows[] = {
-        // "ok:" and the type decoded; "none" for an unknown type, matched exactly
-        {R"({"type":"cursor_halo","x":1,"y":2})", "ok:cursor_halo"},
-        {R"({"type":"key_chord_pill","chord":""})", "ok:key_chord_pill"},
-        {R"({"type":"destructive_prompt","id":"p","action":"a","ttlSeconds":null,"target":null})",
-         "ok:destructive_prompt"},
-        {R"({"type":"Cursor_Move","x":1,"y":2})", "none"},
-        // missing fields, in the order they are checked
-        {R"({"type":""})", "missing:type"},
-        {R"({"type":"cursor_move","x":1,"y":null})", "missing:x or y for cursor_move"},
-        {R"({"type":"key"})", "missing:chord for key"},
-        {R"({"type":"element_focus","rect":{"x":1,"y":2,"width":3,"height":4}})",
-         "missing:frame (x,y,width,height) for element_focus"},
-        {R"({"type":"element_bbox","frame":{"x":1,"y":2,"width":3,"height":4}})",
-         "missing:rect (x,y,width,height) for element_bbox"},
-        {R"({"type":"destructive_prompt","action":"click"})", "missing:id for destructive_prompt"},
-        {R"({"type":"agent_state","state":"Active"})", "missing:state for agent_state"},
-        {"{" + audit + "}", "missing:elapsed_ms for audit_log"},
-        {R"({"type":"audit_log","ts":"t","tool":"x","argsHash":"h","result":"ok","elapsed_ms":1})",
-         "missing:args_hash for audit_log"},
-        // wrong JSON types anywhere, also in members the type does not use
-        {"", "malformed"},
-        {R"({"type":5})", "malformed"},
-        {R"({"type":"cursor_move","x":"10","y":2})", "malformed"},
-        {R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":1.0})", "malformed"},
-        {"{" + audit + R"(,"elapsed_ms":9223372036854775808})", "malformed"},
-        {R"({"type":"key","chord":"cmd+c","elapsed_ms":2.5})", "malformed"},
-        {R"({"type":"ack","id":"a","frame":[1,2,3,4]})", "malformed"},
-    };
-    for (const auto& [body, expected] : rows) EXPECT_EQ(outcome(body), expected) << body;
-}
-
-template <typename Event>
-Event as(const std::string& body) {
-    return std::get<Event>(EventDecoder::decode(body).value());
-}
-
-TEST(EventDecoder, BuildsEachCaseFromItsMembers) {
-    using namespace events;
-    EXPECT_EQ(as<CursorMove>(R"({"type":"cursor_move","x":10,"y":20.5,"extra":[1]})").at, (Point{10, 20.5}));
-    const std::string frame = R"({"x":1,"y":2,"width":3,"height":4.5,"z":9})";
-    EXPECT_EQ(as<ElementFocus>(R"({"type":"element_focus","frame":)" + frame + "}").frame,
-              (Rect{1, 2, 3, 4.5}));
-    const auto prompt = as<DestructivePrompt>(
-        R"({"type":"destructive_prompt","id":"p1","action":"click","target":"e1","ttlSeconds":30})");
-    EXPECT_EQ(
-        std::tie(prompt.id, prompt.action, prompt.target, prompt.ttlSeconds),
-        std::make_tuple("p1", "click", std::optional<std::string>("e1"), std::optional<std::int64_t>(30)));
-    const auto paused = as<AgentStateChange>(R"({"type":"agent_state","state":"paused"})");
-    EXPECT_EQ(std::tie(paused.state, paused.clientId), std::make_tuple(AgentState::paused, std::nullopt));
-    const auto audit = as<AuditLog>(R"({"type":"audit_log","ts":"t","tool":"ax_click","args_hash":"ab",)"
-                                    R"("result":"denied","elapsed_ms":-12,"reason":"r"})");
-    EXPECT_EQ(std::tie(audit.ts, audit.tool, audit.argsHash, audit.result, audit.elapsedMs, audit.reason),
-              std::make_tuple("t", "ax_click", "ab", "denied", -12, std::optional<std::string>("r")));
-}
-
-// ---- consent state -----------------------------------------------------------------------------------
-
-TEST(ConsentManager, PausesUntilTheOperatorChoosesAModeThatDoesNotBlock) {
-    // The consent mode, the steps: w (a caller waits), a / r / b (the operator chooses allow / require
-    // approval / block), how often each waiter was released in the order they came, paused, the mode.
-    using enum OperatorMode;
-    const std::tuple<ConsentMode, std::string, std::string, bool, OperatorMode> rows[] = {
-        {off, "b", "", true, block},
-        {destructive_only, "ww", "01", true, requireApproval},  // a second caller does not wait
-        {destructive_only, "wwaa", "11", false, allow},         // the mode it had still releases, once
-        {destructive_only, "wbb", "0", true, block},
-        {destructive_only, "wbba", "1", false, allow},
-        {off, "bw", "0", true, block},  // blocked has no waiter yet: the first caller waits
-        {off, "bwr", "1", false, requireApproval},
-    };
-    for (const auto& [consent, steps, releases, paused, mode] : rows) {
-        ConsentManager m(consent);
-        std::string released;
-        for (char step : steps) {
-            if (step == 'w') {
-                const std::size_t waiter = released.size();
-                released += '0';
-                m.waitForConsent([&released, waiter] { ++released[waiter]; });
-            } else {
-                m.setOperatorMode(step == 'a' ? allow : step == 'r' ? requireApproval : block);
-            }
-        }
-        const std::string name = std::string(toString(consent)) + " " + steps;
-        EXPECT_EQ(released, releases) << name;
-        EXPECT_EQ(m.isPaused(), paused) << name;
-        EXPECT_EQ(m.operatorMode(), mode) << name;
-        EXPECT_EQ(m.shouldBlockForDestructive(), consent != off) << name;
-    }
-}
-
-// ---- event server ------------------------------------------------------------------------------------
+// ---- events ------------------------------------------------------------------------------------------
 
 const std::map<std::string, std::string> kAuth{{"x-overlay-token", "T0ken"}};
 
@@ -263,6 +157,77 @@ class Server {
 
 json blocked(const std::string& reason) {
     return {{"blocked", true}, {"reason", reason}};
+}
+
+// What the server makes of a body: "ok:<type>" forwarded, "ignored" (an unknown type), or its error.
+std::string outcome(const std::string& body) {
+    Server s;
+    const Reply reply = s.send("POST", "/event", kAuth, body);
+    EXPECT_EQ(s.server.rejectionCount(), 0);  // a bad document is no refusal
+    if (reply.body.contains("error")) {
+        EXPECT_TRUE(reply.status == 400 && s.received.empty());
+        return reply.body["error"];
+    }
+    return reply.body.contains("ignored") ? "ignored" : "ok:" + s.received.at(0);
+}
+
+TEST(EventServer, WhichDocumentsDecodeAndTheExactFailures) {
+    const std::string audit = R"("type":"audit_log","ts":"","tool":"","args_hash":"","result":"")";
+    const std::pair<std::string, std::string> rows[] = {
+        // "ok:" and the type decoded; "ignored" for an unknown type, matched exactly
+        {R"({"type":"cursor_halo","x":1,"y":2})", "ok:cursor_halo"},
+        {R"({"type":"key_chord_pill","chord":""})", "ok:key_chord_pill"},
+        {R"({"type":"destructive_prompt","id":"p","action":"a","ttlSeconds":null,"target":null})",
+         "ok:destructive_prompt"},
+        {R"({"type":"Cursor_Move","x":1,"y":2})", "ignored"},
+        // missing fields, in the order they are checked
+        {R"({"type":""})", "missing_field:type"},
+        {R"({"type":"cursor_move","x":1,"y":null})", "missing_field:x or y for cursor_move"},
+        {R"({"type":"key"})", "missing_field:chord for key"},
+        {R"({"type":"element_focus","rect":{"x":1,"y":2,"width":3,"height":4}})",
+         "missing_field:frame (x,y,width,height) for element_focus"},
+        {R"({"type":"element_bbox","frame":{"x":1,"y":2,"width":3,"height":4}})",
+         "missing_field:rect (x,y,width,height) for element_bbox"},
+        {R"({"type":"destructive_prompt","action":"click"})", "missing_field:id for destructive_prompt"},
+        {R"({"type":"agent_state","state":"Active"})", "missing_field:state for agent_state"},
+        {"{" + audit + "}", "missing_field:elapsed_ms for audit_log"},
+        {R"({"type":"audit_log","ts":"t","tool":"x","argsHash":"h","result":"ok","elapsed_ms":1})",
+         "missing_field:args_hash for audit_log"},
+        // wrong JSON types anywhere, also in members the type does not use
+        {"", "malformed_json"},
+        {R"({"type":5})", "malformed_json"},
+        {R"({"type":"cursor_move","x":"10","y":2})", "malformed_json"},
+        {R"({"type":"destructive_prompt","id":"a","action":"b","ttlSeconds":1.0})", "malformed_json"},
+        {"{" + audit + R"(,"elapsed_ms":9223372036854775808})", "malformed_json"},
+        {R"({"type":"key","chord":"cmd+c","elapsed_ms":2.5})", "malformed_json"},
+        {R"({"type":"ack","id":"a","frame":[1,2,3,4]})", "malformed_json"},
+    };
+    for (const auto& [body, expected] : rows) EXPECT_EQ(outcome(body), expected) << body;
+    for (const auto& [body, expected] : rows) EXPECT_EQ(outcome(body), expected) << body;
+}
+
+template <typename Event>
+Event as(const std::string& body) {
+    return std::get<Event>(EventDecoder::decode(body).value());
+}
+
+TEST(EventDecoder, BuildsEachCaseFromItsMembers) {
+    using namespace events;
+    EXPECT_EQ(as<CursorMove>(R"({"type":"cursor_move","x":10,"y":20.5,"extra":[1]})").at, (Point{10, 20.5}));
+    const std::string frame = R"({"x":1,"y":2,"width":3,"height":4.5,"z":9})";
+    EXPECT_EQ(as<ElementFocus>(R"({"type":"element_focus","frame":)" + frame + "}").frame,
+              (Rect{1, 2, 3, 4.5}));
+    const auto prompt = as<DestructivePrompt>(
+        R"({"type":"destructive_prompt","id":"p1","action":"click","target":"e1","ttlSeconds":30})");
+    EXPECT_EQ(
+        std::tie(prompt.id, prompt.action, prompt.target, prompt.ttlSeconds),
+        std::make_tuple("p1", "click", std::optional<std::string>("e1"), std::optional<std::int64_t>(30)));
+    const auto paused = as<AgentStateChange>(R"({"type":"agent_state","state":"paused"})");
+    EXPECT_EQ(std::tie(paused.state, paused.clientId), std::make_tuple(AgentState::paused, std::nullopt));
+    const auto audit = as<AuditLog>(R"({"type":"audit_log","ts":"t","tool":"ax_click","args_hash":"ab",)"
+                                    R"("result":"denied","elapsed_ms":-12,"reason":"r"})");
+    EXPECT_EQ(std::tie(audit.ts, audit.tool, audit.argsHash, audit.result, audit.elapsedMs, audit.reason),
+              std::make_tuple("t", "ax_click", "ab", "denied", -12, std::optional<std::string>("r")));
 }
 
 TEST(EventServer, HealthIsOpenEverythingElseNeedsTheTokenThenARoute) {
@@ -332,22 +297,6 @@ TEST(EventServer, ConsentAnswersArePendingUntilStoredAndPendingAgainOnANewPrompt
     EXPECT_EQ(s.server.rejectionCount(), 1);  // only the refused prompt; pending answers are not rejections
 }
 
-TEST(EventServer, UndecodableEventsAreRefusedUnknownOnesIgnored) {
-    Server s;
-    const std::pair<std::string, Reply> rows[] = {
-        {R"({"type":"destructive_prompt","id":"p"})",
-         {400, {{"error", "missing_field:action for destructive_prompt"}}}},
-        {R"({"type":"cursor_move","x":"1","y":2})", {400, {{"error", "malformed_json"}}}},
-        {R"({"type":"Cursor_Move","x":1,"y":2})", {200, {{"ack", "true"}, {"ignored", "true"}}}},
-    };
-    for (const auto& [body, expected] : rows) {
-        const Reply reply = s.send("POST", "/event", kAuth, body);
-        EXPECT_EQ(std::tie(reply.status, reply.body), std::tie(expected.status, expected.body)) << body;
-    }
-    EXPECT_TRUE(s.received.empty());
-    EXPECT_EQ(s.server.rejectionCount(), 0);
-}
-
 json sampleEvent(const std::string& type) {
     if (type == "cursor_move") return {{"type", type}, {"x", 1}, {"y", 2}};
     if (type == "destructive_prepare") return {{"type", type}, {"action", "click"}};
@@ -358,11 +307,13 @@ json sampleEvent(const std::string& type) {
 
 TEST(EventServer, EventsAreLetThroughOrRefusedByConsentModeAndOperatorState) {
     // An event type, the operator state ("running", "waiting": a destructive action awaits the operator,
-    // or "blocked") and the reply in the consent modes off, destructive_only and manual: "ok" is an
-    // acknowledgement (the event is forwarded), anything else a 423 reason (counted as a rejection).
+    // "blocked", or "released": blocked while one waited, then allowed) and the reply in the consent modes
+    // off, destructive_only and manual: "ok" is an acknowledgement (the event is forwarded), anything else a
+    // 423 reason (counted as a rejection).
     for (const std::string row : {
              "cursor_move running ok ok manual_mode",
              "cursor_move waiting agent_paused agent_paused agent_paused",
+             "cursor_move released ok ok manual_mode",
              "destructive_prepare blocked agent_blocked agent_blocked agent_blocked",
              "destructive_prompt running ok ok ok",
              "destructive_prompt blocked circuit_breaker_open circuit_breaker_open circuit_breaker_open",
@@ -376,8 +327,9 @@ TEST(EventServer, EventsAreLetThroughOrRefusedByConsentModeAndOperatorState) {
             words >> expected;
             SCOPED_TRACE(row + " in mode " + std::string(toString(mode)));
             Server s(mode);
-            if (state == "waiting") s.consent.waitForConsent({});
-            if (state == "blocked") s.consent.setOperatorMode(OperatorMode::block);
+            if (state == "waiting" || state == "released") s.consent.waitForConsent({});
+            if (state == "blocked" || state == "released") s.consent.setOperatorMode(OperatorMode::block);
+            if (state == "released") s.consent.setOperatorMode(OperatorMode::allow);
             const Reply reply = s.event(sampleEvent(type));
             EXPECT_EQ(reply.status, expected == "ok" ? 200 : 423);
             EXPECT_EQ(reply.body, expected == "ok" ? json({{"ack", "true"}}) : blocked(expected));
