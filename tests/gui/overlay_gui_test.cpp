@@ -111,7 +111,6 @@ TEST_F(Controller, EveryEventHasItsVisibleEffect) {
         {"agent active", AgentStateChange{AgentState::active, {}}, IS::active, RS::active},
         {"agent destructive", AgentStateChange{AgentState::destructive, {}}, IS::destructive, pending},
         {"agent paused", AgentStateChange{AgentState::paused, {}}, IS::blocked, RS::blocked},
-        {"ack", Ack{"p1"}, IS::idle, RS::idle},
         {"status idle", Status{"idle", {}}, IS::idle, RS::idle, Effect::halo, CursorMove{{1, 1}}},
     };
     for (const auto& row : rows) {
@@ -167,7 +166,6 @@ TEST_F(Controller, PromptsAskTheOperatorUnlessAgentsAreBlocked) {
     handle(events::DestructivePrompt{"p3", "scroll", std::nullopt, std::nullopt});
     answer(true);
     EXPECT_EQ(relay(), RS::approved);
-    EXPECT_EQ(indicator(), IS::active);
     at(15.1);
     EXPECT_EQ(relay(), RS::idle);  // to rest when nothing follows the flash
 
