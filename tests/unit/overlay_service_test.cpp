@@ -287,7 +287,7 @@ json sampleEvent(const std::string& type) {
 
 TEST(EventServer, EventsAreLetThroughOrRefusedByConsentModeAndOperatorState) {
     // An event type, the operator state ("running", "waiting": a destructive action awaits the operator,
-    // "blocked", or "released": blocked while one waited, then allowed) and the reply in the consent modes
+    // "blocked", or "released": blocked, then allowed again) and the reply in the consent modes
     // off, destructive_only and manual: "ok" is an acknowledgement (the event is forwarded), anything else a
     // 423 reason (counted as a rejection).
     for (const std::string row : {
@@ -307,7 +307,7 @@ TEST(EventServer, EventsAreLetThroughOrRefusedByConsentModeAndOperatorState) {
             words >> expected;
             SCOPED_TRACE(row + " in mode " + std::string(toString(mode)));
             Server s(mode);
-            if (state == "waiting" || state == "released") s.consent.waitForConsent({});
+            if (state == "waiting") s.consent.waitForConsent({});
             if (state == "blocked" || state == "released") s.consent.setOperatorMode(OperatorMode::block);
             if (state == "released") s.consent.setOperatorMode(OperatorMode::allow);
             const Reply reply = s.event(sampleEvent(type));
