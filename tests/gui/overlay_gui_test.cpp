@@ -254,7 +254,7 @@ TEST_F(Controller, ATimedAllowExpiresIntoRequireApprovalUnlessAModeIsChosenFirst
 }
 
 TEST_F(Controller, StartUpBuildsEveryPartAndShowsTheCurrentMode) {
-    start(ConsentMode::manual);
+    start(ConsentMode::destructive_only);  // manual mode's is read back by the process test
     ASSERT_TRUE(delegate->overlayWindow() && delegate->menuBarIndicator());
     EXPECT_TRUE(tray().requireApprovalItem->isChecked() && tray().statusItem().isVisible());
     TearDown();
