@@ -1,5 +1,5 @@
-// pavo-overlay's service without widgets: its command line, overlay.sock, the event decoder, the consent
-// state, and the event server's replies through its dispatch function (only listening needs a socket).
+// pavo-overlay's service without widgets: its command line, overlay.sock, and the event server's replies
+// through its dispatch function, decoding and consent included (only listening needs a socket).
 
 #include <gtest/gtest.h>
 
