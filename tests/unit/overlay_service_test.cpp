@@ -5,8 +5,10 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -101,6 +103,38 @@ TEST_F(SocketFile, CompactJsonOwnerOnlyInOwnerOnlyDirectoriesReplacedWhole) {
     EXPECT_EQ(std::distance(fs::directory_iterator(directory), {}), 1);  // no temporaries left
 }
 
+TEST_F(SocketFile, NeverObservableHalfWrittenOrWithWiderPermissions) {
+    writeOverlaySocketFile(1, "t");
+    std::atomic<bool> done{false};
+    std::atomic<int> looks{0}, wider{0}, unreadable{0};
+    // Looks at every file in the directory, temporaries included, and reads overlay.sock each time.
+    std::thread watcher([&] {
+        while (!done) {
+            std::error_code gone;
+            for (const auto& entry : fs::directory_iterator(directory, gone)) {
+                ++looks;
+                const mode_t mode = modeOf(entry.path());
+                wider += mode != 07777 && (mode & 077);
+                if (entry.path() != path) continue;
+                const auto content = common::readFile(path);
+                if (!content) continue;  // replaced between listing and opening
+                const json object = json::parse(*content, nullptr, false);
+                unreadable += object.is_discarded() || !object.contains("token");
+            }
+        }
+    });
+    const std::string padding(4096, 'x');  // a write large enough to be seen half done
+    for (int i = 0; i < 300 || (looks < 3000 && i < 30000); ++i) {  // until the watcher has looked often
+        if (i % 2) ::unlink(path.c_str());                          // both a fresh file and a replacement
+        writeOverlaySocketFile(i, padding + std::to_string(i));
+    }
+    done = true;
+    watcher.join();
+    EXPECT_GE(looks.load(), 3000);
+    EXPECT_EQ(wider.load(), 0);
+    EXPECT_EQ(unreadable.load(), 0);
+}
+
 TEST_F(SocketFile, FailuresAreReported) {
     ASSERT_EQ(::mkdir((home.path() + "/Library").c_str(), 0700), 0);
     const std::string blocker = home.write("file", "x");  // a file where a directory is needed
@@ -175,7 +209,11 @@ TEST(EventServer, WhichDocumentsDecodeAndTheExactFailures) {
         {R"({"type":"element_bbox","frame":{"x":1,"y":2,"width":3,"height":4}})",
          "missing_field:rect (x,y,width,height) for element_bbox"},
         {R"({"type":"destructive_prompt","action":"click"})", "missing_field:id for destructive_prompt"},
+        {R"({"type":"destructive_prepare"})", "missing_field:action for destructive_prepare"},
+        {R"({"type":"status"})", "missing_field:state for status"},
         {R"({"type":"agent_state","state":"Active"})", "missing_field:state for agent_state"},
+        {R"({"type":"ack"})", "missing_field:id for ack"},
+        {R"({"type":"audit_log"})", "missing_field:ts for audit_log"},
         {"{" + audit + "}", "missing_field:elapsed_ms for audit_log"},
         {R"({"type":"audit_log","ts":"t","tool":"x","argsHash":"h","result":"ok","elapsed_ms":1})",
          "missing_field:args_hash for audit_log"},
