@@ -47,34 +47,27 @@ TEST_F(AgentProcess, MistakesAndHelpPrintTheirMessageAndTheWholeUsageAndExitWith
     }
 }
 
-TEST_F(AgentProcess, TheTokenIsTheEnvironmentsElseTheTrimmedFileAndTheSocketFileDecidesTheGate) {
-    home.write("Vault-Vexlo/secrets/pavo/sidecar-token", "default-file\n");
-    struct Row {
-        std::vector<std::string> arguments;
-        Environment extra;
-        std::string accepted, refused, gate = "Consent gate: no overlay found, actions are not gated";
-    };
-    const std::vector<Row> rows = {
-        {{}, {}, "default-file", "default-file\n"},
-        {{},
+TEST_F(AgentProcess, TheTokenIsTheEnvironmentsElseTheFilesAndTheSocketFileDecidesTheGate) {
+    home.write("Vault-Vexlo/secrets/pavo/sidecar-token", "from-file\n");
+    // The token accepted, the one refused, the environment, the gate announced.
+    const std::vector<std::tuple<std::string, std::string, Environment, std::string>> rows = {
+        {"from-file", "from-env", {}, "Consent gate: no overlay found, actions are not gated"},
+        {"from-env",
+         "from-file",
          {{"VEXLO_PAVO_SIDECAR_TOKEN", "from-env"}},
-         "from-env",
-         "default-file",
          "Consent gate: overlay at 127.0.0.1:47999"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.accepted);
-        if (row.gate != Row{}.gate) {
+    for (const auto& [accepted, refused, extra, gate] : rows) {
+        SCOPED_TRACE(accepted);
+        if (!extra.empty()) {
             home.write("Library/Application Support/Vexlo/Pavo/overlay.sock",
                        R"({"port":47999,"token":"o"})");
         }
-        auto arguments = row.arguments;
-        arguments.insert(arguments.end(), {"--port", "0"});
-        ChildProcess agent(kAgent, arguments, environment(row.extra));
+        ChildProcess agent(kAgent, {"--port", "0"}, environment(extra));
         const auto port = serve(agent);
-        EXPECT_EQ(agent.waitForLine("Consent gate: "), row.gate);
-        EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "X-PAVO-TOKEN: " + row.accepted + "\r\n")), 404);
-        EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "x-pavo-token: " + row.refused + "\r\n")), 401);
+        EXPECT_EQ(agent.waitForLine("Consent gate: "), gate);
+        EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "x-pavo-token: " + accepted + "\r\n")), 404);
+        EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "x-pavo-token: " + refused + "\r\n")), 401);
     }
 }
 
@@ -87,15 +80,12 @@ long residentKiB(pid_t pid) {
     return -1;
 }
 
-// AddressSanitizer keeps freed memory in quarantine (up to 256 MiB); a buffered body would still show as 600.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr long kGrowthBoundKiB = 300 * 1024;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr long kGrowthBoundKiB = 300 * 1024;
-#else
-constexpr long kGrowthBoundKiB = 32 * 1024;
+#ifndef __has_feature
+#define __has_feature(feature) 0  // gcc names AddressSanitizer by __SANITIZE_ADDRESS__ alone
 #endif
+// AddressSanitizer keeps freed memory in quarantine (up to 256 MiB); a buffered body would still show as 600.
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+constexpr long kGrowthBoundKiB = 300 * 1024;
 #else
 constexpr long kGrowthBoundKiB = 32 * 1024;
 #endif
@@ -135,12 +125,9 @@ TEST_F(AgentProcess, BodiesAreNeverBufferedWithoutTheTokenAndSigtermEndsTheServe
 }
 
 TEST_F(AgentProcess, AnUnusableDesktopChoiceIsAFatalError) {
-    const std::string bad = home.write("bad.json", R"({"applications": [{"pid": "1"}]})");
     const std::vector<std::pair<Environment, std::string>> cases = {
         {{{"VEXLO_PAVO_DESKTOP", "simulated"}},
          "Fatal error: the simulated desktop needs VEXLO_PAVO_DESKTOP_SCENE"},
-        {{{"VEXLO_PAVO_DESKTOP", "simulated"}, {"VEXLO_PAVO_DESKTOP_SCENE", bad}},
-         "Fatal error: the desktop scene " + bad + " is not valid: applications[0].pid: expected an integer"},
         {{{"VEXLO_PAVO_DESKTOP", "macos"}}, "Fatal error: unknown desktop \"macos\""},
     };
     for (const auto& [extra, expected] : cases) {
