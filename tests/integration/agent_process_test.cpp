@@ -1,12 +1,17 @@
-// pavo-agent as a black box: exit statuses and messages, the token file, signals and ports.
+// pavo-agent as a black box: exit statuses and messages, the token file, signals and ports, its OpenMP
+// limit, and the script tools it runs.
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "agent/command_line.hpp"
 #include "child_process.hpp"
+#include "eventually.hpp"
+#include "stand_in.hpp"
 #include "tcp_client.hpp"
 
 namespace pavo::testing {
@@ -90,7 +95,7 @@ constexpr long kGrowthBoundKiB = 300 * 1024;
 constexpr long kGrowthBoundKiB = 32 * 1024;
 #endif
 
-TEST_F(AgentProcess, BodiesAreNeverBufferedWithoutTheTokenAndSigtermEndsTheServerCleanly) {
+TEST_F(AgentProcess, BodiesAreNeverBufferedWithoutTheTokenAndATakenPortIsFatal) {
     ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, environment());
     const auto port = serve(agent);
     const long before = residentKiB(agent.pid());
@@ -116,12 +121,63 @@ TEST_F(AgentProcess, BodiesAreNeverBufferedWithoutTheTokenAndSigtermEndsTheServe
         EXPECT_TRUE(client.closedByPeer()) << head;
     }
 
-    // A second agent cannot take the port; SIGTERM ends the first cleanly, so no request stopped it.
+    // A second agent cannot take the port.
     auto clash = runToCompletion(kAgent, {"--port", std::to_string(port), "--token", "t"}, environment());
     EXPECT_EQ(clash.status, 1);
     EXPECT_EQ(clash.output.rfind("Fatal error: cannot listen on 127.0.0.1:" + std::to_string(port), 0), 0u);
+}
+
+// Whether the process's environment holds `variable` (NAME=value) exactly.
+bool hasVariable(pid_t pid, const std::string& variable) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    const std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return (std::string(1, '\0') + all).find('\0' + variable + '\0') != std::string::npos;
+}
+
+// Tesseract runs with one OpenMP thread: libgomp reads the limit only while the program loads, so the
+// agent starts itself over once with it set. The process started is the one serving, its environment kept.
+TEST_F(AgentProcess, TheServingProcessHasAnOpenMPLimitOfOneWhateverItWasStartedWith) {
+    for (const Environment& extra : {Environment{}, Environment{{"OMP_THREAD_LIMIT", "8"}}}) {
+        ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, environment(extra));
+        serve(agent);
+        EXPECT_TRUE(hasVariable(agent.pid(), "OMP_THREAD_LIMIT=1")) << extra.size();
+        EXPECT_TRUE(hasVariable(agent.pid(), "HOME=" + home.path()));
+    }
+}
+
+// The I/O thread keeps answering while a script or shortcut runs, and nothing a script started outlives the
+// agent.
+TEST_F(AgentProcess, HealthIsAnsweredWhileToolsRunAndSigtermEndsTheAgentTheToolsAndWhatTheyStarted) {
+    // Each tool writes its own pid and that of a child it starts, and waits for that child.
+    const std::string body = "echo $$ > \"$0.pid\"; sleep 600 & echo $! > \"$0.child\"; wait";
+    ChildProcess agent(kAgent, {"--port", "0", "--token", "t"},
+                       environment({{"VEXLO_PAVO_DESKTOP", "simulated"},
+                                    {"VEXLO_PAVO_DESKTOP_SCENE", home.write("scene.json", "{}")},
+                                    {"VEXLO_PAVO_OSASCRIPT", writeStandIn(home, "osascript", body)},
+                                    {"VEXLO_PAVO_SHORTCUTS", writeStandIn(home, "shortcuts", body)}}));
+    const auto port = serve(agent);
+    std::vector<pid_t> started;
+    std::vector<std::unique_ptr<TcpClient>> clients;
+    for (const auto& [path, json, tool] :
+         {std::tuple{"/shortcut", R"({"name": "Slow", "timeoutMs": 600000})", "shortcuts"},
+          std::tuple{"/applescript/run", R"({"script": "delay 600"})", "osascript"}}) {
+        clients.push_back(std::make_unique<TcpClient>(port));
+        clients.back()->send(std::string("POST ") + path +
+                             " HTTP/1.1\r\nx-pavo-token: t\r\nContent-Length: " +
+                             std::to_string(std::strlen(json)) + "\r\n\r\n" + json);
+        for (const char* suffix : {".pid", ".child"}) {
+            pid_t pid = 0;
+            // A tool that the one before held up never starts.
+            EXPECT_TRUE(eventually([&, file = home.path() + "/" + tool + suffix] {
+                return (std::ifstream(file) >> pid) && pid > 0;
+            })) << tool;
+            started.push_back(pid);
+        }
+    }
+    EXPECT_EQ(statusOf(request(port, "GET", "/health")), 200);
     agent.signal(SIGTERM);
-    EXPECT_EQ(agent.waitForExit(), 0);
+    EXPECT_EQ(agent.waitForExit(), 0) << agent.output();
+    for (const pid_t pid : started) EXPECT_TRUE(pid > 0 && hasEnded(pid)) << pid;
 }
 
 TEST_F(AgentProcess, AnUnusableDesktopChoiceIsAFatalError) {
