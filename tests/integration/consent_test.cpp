@@ -82,21 +82,12 @@ TEST_F(Gate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
     }
 }
 
-TEST_F(Gate, ThePromptIsPolledByItsIdAndBothCarryTheToken) {
-    overlay.consent = [](const std::string&, int) { return consentGranted(); };
-    EXPECT_EQ(gate(client()), std::nullopt);
-    std::vector<std::string> requests;
-    for (const auto& seen : overlay.seen) {
-        requests.push_back(seen.method + " " + seen.path);
-        EXPECT_EQ(seen.headers.at("x-overlay-token"), "overlay-token");
-    }
-    EXPECT_EQ(requests, (std::vector<std::string>{"POST /event", "GET /consent/" + promptId()}));
-}
-
-TEST_F(Gate, PendingAnswersArePolledEvery100msUntilAGrantOrTheDeadlineAndALateGrantIsNeverReused) {
+TEST_F(Gate, ThePromptIsPolledWithTheTokenEvery100msUntilTheDeadlineAndALateGrantIsNeverReused) {
     EXPECT_EQ(gate(client()), kDenied);
     const std::string first = promptId();
-    EXPECT_EQ(overlay.consentPolls().size(), 20u);
+    ASSERT_EQ(overlay.seen.size(), 21u);
+    EXPECT_EQ(overlay.seen[0].path, "/event");
+    for (const auto& seen : overlay.seen) EXPECT_EQ(seen.headers.at("x-overlay-token"), "overlay-token");
     for (const auto& poll : overlay.consentPolls()) EXPECT_EQ(poll.path, "/consent/" + first);
     EXPECT_EQ(clock->sleeps, std::vector<PollClock::Duration>(20, 100ms));
 
@@ -158,21 +149,15 @@ TEST_F(Gate, AnOverlayThatIsGoneOrSilentDeniesWithoutPolling) {
     EXPECT_TRUE(clock->sleeps.empty());
 }
 
-TEST_F(Gate, NothingThatCannotBeSentAsItStandsIsSent) {
-    overlay.consent = [](const std::string&, int) { return consentGranted(); };
-    for (const char* id : {"", "A#B", "A?B", "../event", "A B", "A/B", "A%2FB"}) {
-        EXPECT_FALSE(await(io, client()->checkConsent(id))) << id;
-    }
+TEST_F(Gate, AnOverlayTokenThatWouldBreakTheRequestIsNeverSent) {
     EXPECT_EQ(gate(client("overlay\r\nx-injected: 1")), kDenied);
     EXPECT_TRUE(overlay.seen.empty());
-    EXPECT_TRUE(await(io, client()->checkConsent("plain-ID_1.2~3")));
 }
 
 TEST(OverlaySocketFile, OnlyACompleteObjectWithAUsablePortAndTokenMakesAClient) {
-    for (const char* text : {"", "[47825, \"t\"]", R"({"token": "t"})", R"({"port": "47825", "token": "t"})",
-                             R"({"port": -1, "token": "t"})", R"({"port": 65536, "token": "t"})",
-                             R"({"port": 18446744073709551615, "token": "t"})", R"({"port": 47825})",
-                             R"({"port": 47825, "token": "t"} trailing)"}) {
+    for (const char* text :
+         {"", R"({"token": "t"})", R"({"port": "47825", "token": "t"})", R"({"port": -1, "token": "t"})",
+          R"({"port": 65536, "token": "t"})", R"({"port": 47825})"}) {
         EXPECT_FALSE(OverlayClient::fromSocketFileText(text)) << text;
     }
     const auto client = OverlayClient::fromSocketFileText(R"({"token":"tok","extra":[1],"port":47825})");
