@@ -124,15 +124,11 @@ TEST_F(AgentProcess, BodiesAreNeverBufferedWithoutTheTokenAndATakenPortIsFatal) 
     EXPECT_EQ(statusOf(stream.readResponse().value_or("")), 200);
     EXPECT_LT(residentKiB(agent.pid()) - before, kGrowthBoundKiB) << "KiB resident before: " << before;
 
-    // Larger bodies are not even drained: the connection closes after the reply.
-    for (const auto& [head, status] : std::vector<std::pair<std::string, int>>{
-             {"POST /ax/tree HTTP/1.1\r\nContent-Length: 4000000000\r\n\r\n", 401},
-             {"POST /ax/tree HTTP/1.1\r\nx-pavo-token: t\r\nContent-Length: 67108865\r\n\r\n", 413}}) {
-        TcpClient client(port);
-        client.send(head + "some of the body");
-        EXPECT_EQ(statusOf(client.readResponse().value_or("")), status) << head;
-        EXPECT_TRUE(client.closedByPeer()) << head;
-    }
+    // A larger body is not even drained: the connection closes after the reply.
+    TcpClient large(port);
+    large.send("POST /ax/tree HTTP/1.1\r\nContent-Length: 4000000000\r\n\r\nsome of the body");
+    EXPECT_EQ(statusOf(large.readResponse().value_or("")), 401);
+    EXPECT_TRUE(large.closedByPeer());
 
     // A second agent cannot take the port.
     auto clash = runToCompletion(kAgent, {"--port", std::to_string(port), "--token", "t"}, environment());
