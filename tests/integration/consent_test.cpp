@@ -48,9 +48,7 @@ class Gate : public ::testing::Test {
         const auto refusal = await(io, ConsentGate(std::move(c)).checkDestructiveConsent(r, "click", "e1"));
         return refusal ? std::optional(refusal->code) : std::nullopt;
     }
-    std::string promptId(std::size_t i = 0) const {
-        return json::parse(overlay.events().at(i).body).at("id");
-    }
+    std::string promptId() const { return json::parse(overlay.events().at(0).body).at("id"); }
 };
 
 TEST_F(Gate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
