@@ -61,7 +61,6 @@ TEST_F(Gate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
     };
     const std::vector<Case> cases = {
         {"right x-overlay-token", "granted", "-", "overlay-token", false},
-        {"x-pavo-overlay-token wins over x-overlay-token", "granted", "overlay-token", "bad", false},
         {"a wrong x-pavo-overlay-token does not fall back", "granted", "bad", "overlay-token", true},
         {"token without the consent header", "-", "-", "overlay-token", true},
         {"an empty overlay token never admits an empty header", "granted", "-", "", true, ""},
