@@ -1,12 +1,18 @@
-// pavo-agent as a black box: exit statuses and messages, the token file, signals and ports.
+// pavo-agent as a black box: exit statuses and messages, the token file, signals and ports, its OpenMP
+// limit, and the script tools it runs.
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
+#include <iterator>
+#include <list>
 
 #include "agent/command_line.hpp"
 #include "child_process.hpp"
+#include "eventually.hpp"
+#include "stand_in.hpp"
 #include "tcp_client.hpp"
 
 namespace pavo::testing {
@@ -32,75 +38,77 @@ class AgentProcess : public ::testing::Test {
     }
 };
 
-TEST_F(AgentProcess, MistakesAndHelpPrintTheirMessageAndTheWholeUsageAndExitWithTheirStatus) {
+TEST_F(AgentProcess, MistakesAndHelpPrintTheirMessageAndExitWithTheirStatus) {
     const auto usage = agent::usageLines(
         {.token = "", .tokenFile = home.path() + "/Vault-Vexlo/secrets/pavo/sidecar-token"});
-    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> rows = {
-        {{}, 1, "Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required"},
-        {{"--port", "80", "--help"}, 0, usage.front()}};
-    for (const auto& [arguments, status, firstLine] : rows) {
-        const auto run = runToCompletion(kAgent, arguments, environment());
+    const std::vector<std::string> serving = {"--port", "0", "--token", "t"};
+    // Arguments, environment, exit status, how the output begins, whether the whole usage text follows.
+    const std::vector<std::tuple<std::vector<std::string>, Environment, int, std::string, bool>> rows = {
+        {{}, {}, 1, "Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required", true},
+        {{"--port", "80", "--help"}, {}, 0, usage.front(), true},
+        {serving,
+         {{"VEXLO_PAVO_DESKTOP", "simulated"}},
+         1,
+         "Fatal error: the simulated desktop needs VEXLO_PAVO_DESKTOP_SCENE",
+         false},
+        {serving, {{"VEXLO_PAVO_DESKTOP", "macos"}}, 1, "Fatal error: unknown desktop \"macos\"", false},
+    };
+    for (const auto& [arguments, extra, status, begins, withUsage] : rows) {
+        const auto run = runToCompletion(kAgent, arguments, environment(extra));
         EXPECT_EQ(run.status, status) << run.output;
-        ASSERT_FALSE(run.lines.empty());
-        EXPECT_EQ(run.lines.front(), firstLine);
-        EXPECT_EQ(run.lines.back(), usage.back()) << "the whole usage text reaches the terminal";
+        EXPECT_EQ(run.output.rfind(begins, 0), 0u) << run.output;
+        if (withUsage) {
+            EXPECT_EQ(run.lines.back(), usage.back()) << "the whole usage text reaches the terminal";
+        }
     }
 }
 
-TEST_F(AgentProcess, TheTokenIsTheEnvironmentsElseTheTrimmedFileAndTheSocketFileDecidesTheGate) {
-    home.write("Vault-Vexlo/secrets/pavo/sidecar-token", "default-file\n");
-    struct Row {
-        std::vector<std::string> arguments;
-        Environment extra;
-        std::string accepted, refused, gate = "Consent gate: no overlay found, actions are not gated";
-    };
-    const std::vector<Row> rows = {
-        {{}, {}, "default-file", "default-file\n"},
-        {{},
+TEST_F(AgentProcess, TheTokenIsTheEnvironmentsElseTheFilesAndTheSocketFileDecidesTheGate) {
+    home.write("Vault-Vexlo/secrets/pavo/sidecar-token", "from-file\n");
+    // The token accepted, the one refused, the environment, the gate announced.
+    const std::vector<std::tuple<std::string, std::string, Environment, std::string>> rows = {
+        {"from-file", "from-env", {}, "Consent gate: no overlay found, actions are not gated"},
+        {"from-env",
+         "from-file",
          {{"VEXLO_PAVO_SIDECAR_TOKEN", "from-env"}},
-         "from-env",
-         "default-file",
          "Consent gate: overlay at 127.0.0.1:47999"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.accepted);
-        if (row.gate != Row{}.gate) {
+    for (const auto& [accepted, refused, extra, gate] : rows) {
+        SCOPED_TRACE(accepted);
+        if (!extra.empty()) {
             home.write("Library/Application Support/Vexlo/Pavo/overlay.sock",
                        R"({"port":47999,"token":"o"})");
         }
-        auto arguments = row.arguments;
-        arguments.insert(arguments.end(), {"--port", "0"});
-        ChildProcess agent(kAgent, arguments, environment(row.extra));
+        ChildProcess agent(kAgent, {"--port", "0"}, environment(extra));
         const auto port = serve(agent);
-        EXPECT_EQ(agent.waitForLine("Consent gate: "), row.gate);
-        EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "X-PAVO-TOKEN: " + row.accepted + "\r\n")), 404);
-        EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "x-pavo-token: " + row.refused + "\r\n")), 401);
+        EXPECT_EQ(agent.waitForLine("Consent gate: "), gate);
+        EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "x-pavo-token: " + accepted + "\r\n")), 404);
+        EXPECT_EQ(statusOf(request(port, "POST", "/x", "", "x-pavo-token: " + refused + "\r\n")), 401);
     }
+}
+
+std::string procFile(pid_t pid, const std::string& name) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 long residentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
+    const std::string status = procFile(pid, "status");
+    const auto at = status.find("\nVmRSS:");
+    return at == std::string::npos ? -1 : std::stol(status.substr(at + 7));
 }
 
-// AddressSanitizer keeps freed memory in quarantine (up to 256 MiB); a buffered body would still show as 600.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr long kGrowthBoundKiB = 300 * 1024;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr long kGrowthBoundKiB = 300 * 1024;
-#else
-constexpr long kGrowthBoundKiB = 32 * 1024;
+#ifndef __has_feature
+#define __has_feature(feature) 0  // gcc names AddressSanitizer by __SANITIZE_ADDRESS__ alone
 #endif
+// AddressSanitizer keeps freed memory in quarantine (up to 256 MiB); a buffered body would still show as 600.
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+constexpr long kGrowthBoundKiB = 300 * 1024;
 #else
 constexpr long kGrowthBoundKiB = 32 * 1024;
 #endif
 
-TEST_F(AgentProcess, BodiesAreNeverBufferedWithoutTheTokenAndSigtermEndsTheServerCleanly) {
+TEST_F(AgentProcess, BodiesAreNeverBufferedWithoutTheTokenAndATakenPortIsFatal) {
     ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, environment());
     const auto port = serve(agent);
     const long before = residentKiB(agent.pid());
@@ -116,38 +124,66 @@ TEST_F(AgentProcess, BodiesAreNeverBufferedWithoutTheTokenAndSigtermEndsTheServe
     EXPECT_EQ(statusOf(stream.readResponse().value_or("")), 200);
     EXPECT_LT(residentKiB(agent.pid()) - before, kGrowthBoundKiB) << "KiB resident before: " << before;
 
-    // Larger bodies are not even drained: the connection closes after the reply.
-    for (const auto& [head, status] : std::vector<std::pair<std::string, int>>{
-             {"POST /ax/tree HTTP/1.1\r\nContent-Length: 4000000000\r\n\r\n", 401},
-             {"POST /ax/tree HTTP/1.1\r\nx-pavo-token: t\r\nContent-Length: 67108865\r\n\r\n", 413}}) {
-        TcpClient client(port);
-        client.send(head + "some of the body");
-        EXPECT_EQ(statusOf(client.readResponse().value_or("")), status) << head;
-        EXPECT_TRUE(client.closedByPeer()) << head;
-    }
+    // A larger body is not even drained: the connection closes after the reply.
+    TcpClient large(port);
+    large.send("POST /ax/tree HTTP/1.1\r\nContent-Length: 4000000000\r\n\r\nsome of the body");
+    EXPECT_EQ(statusOf(large.readResponse().value_or("")), 401);
+    EXPECT_TRUE(large.closedByPeer());
 
-    // A second agent cannot take the port; SIGTERM ends the first cleanly, so no request stopped it.
+    // A second agent cannot take the port.
     auto clash = runToCompletion(kAgent, {"--port", std::to_string(port), "--token", "t"}, environment());
     EXPECT_EQ(clash.status, 1);
     EXPECT_EQ(clash.output.rfind("Fatal error: cannot listen on 127.0.0.1:" + std::to_string(port), 0), 0u);
-    agent.signal(SIGTERM);
-    EXPECT_EQ(agent.waitForExit(), 0);
 }
 
-TEST_F(AgentProcess, AnUnusableDesktopChoiceIsAFatalError) {
-    const std::string bad = home.write("bad.json", R"({"applications": [{"pid": "1"}]})");
-    const std::vector<std::pair<Environment, std::string>> cases = {
-        {{{"VEXLO_PAVO_DESKTOP", "simulated"}},
-         "Fatal error: the simulated desktop needs VEXLO_PAVO_DESKTOP_SCENE"},
-        {{{"VEXLO_PAVO_DESKTOP", "simulated"}, {"VEXLO_PAVO_DESKTOP_SCENE", bad}},
-         "Fatal error: the desktop scene " + bad + " is not valid: applications[0].pid: expected an integer"},
-        {{{"VEXLO_PAVO_DESKTOP", "macos"}}, "Fatal error: unknown desktop \"macos\""},
-    };
-    for (const auto& [extra, expected] : cases) {
-        const auto run = runToCompletion(kAgent, {"--port", "0", "--token", "t"}, environment(extra));
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.output.rfind(expected, 0), 0u) << run.output;
+// Whether the process's environment holds `variable` (NAME=value) exactly.
+bool hasVariable(pid_t pid, const std::string& variable) {
+    return ('\0' + procFile(pid, "environ")).find('\0' + variable + '\0') != std::string::npos;
+}
+
+// Tesseract runs with one OpenMP thread: libgomp reads the limit only while the program loads, so the
+// agent starts itself over once with it set, keeping its pid (and the rest of its environment: the token test
+// needs its HOME).
+TEST_F(AgentProcess, TheServingProcessHasAnOpenMPLimitOfOneWhateverItWasStartedWith) {
+    for (const Environment& extra : {Environment{}, Environment{{"OMP_THREAD_LIMIT", "8"}}}) {
+        ChildProcess agent(kAgent, {"--port", "0", "--token", "t"}, environment(extra));
+        serve(agent);
+        EXPECT_TRUE(hasVariable(agent.pid(), "OMP_THREAD_LIMIT=1")) << extra.size();
     }
+}
+
+// The I/O thread keeps answering while a script or shortcut runs, and nothing a script started outlives the
+// agent.
+TEST_F(AgentProcess, HealthIsAnsweredWhileToolsRunAndSigtermEndsTheAgentTheToolsAndWhatTheyStarted) {
+    // Each tool writes its own pid and that of a child it starts, and waits for that child.
+    const std::string body = "echo $$ > \"$0.pid\"; sleep 600 & echo $! > \"$0.child\"; wait";
+    ChildProcess agent(kAgent, {"--port", "0", "--token", "t"},
+                       environment({{"VEXLO_PAVO_DESKTOP", "simulated"},
+                                    {"VEXLO_PAVO_DESKTOP_SCENE", home.write("scene.json", "{}")},
+                                    {"VEXLO_PAVO_OSASCRIPT", writeStandIn(home, "osascript", body)},
+                                    {"VEXLO_PAVO_SHORTCUTS", writeStandIn(home, "shortcuts", body)}}));
+    const auto port = serve(agent);
+    std::vector<pid_t> started;
+    std::list<TcpClient> clients;
+    for (const auto& [path, json, tool] :
+         {std::tuple{"/shortcut", R"({"name": "Slow", "timeoutMs": 600000})", "shortcuts"},
+          std::tuple{"/applescript/run", R"({"script": "delay 600"})", "osascript"}}) {
+        clients.emplace_back(port).send(std::string("POST ") + path +
+                                        " HTTP/1.1\r\nx-pavo-token: t\r\nContent-Length: " +
+                                        std::to_string(std::strlen(json)) + "\r\n\r\n" + json);
+        for (const char* suffix : {".pid", ".child"}) {
+            pid_t pid = 0;
+            // A tool that the one before held up never starts.
+            EXPECT_TRUE(eventually([&, file = home.path() + "/" + tool + suffix] {
+                return (std::ifstream(file) >> pid) && pid > 0;
+            })) << tool;
+            started.push_back(pid);
+        }
+    }
+    EXPECT_EQ(statusOf(request(port, "GET", "/health")), 200);
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(), 0) << agent.output();
+    for (const pid_t pid : started) EXPECT_TRUE(pid > 0 && hasEnded(pid)) << pid;
 }
 
 }  // namespace

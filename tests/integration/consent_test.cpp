@@ -9,8 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <functional>
-
 #include "agent/consent/consent_gate.hpp"
 #include "agent/consent/overlay_client.hpp"
 #include "agent_under_test.hpp"
@@ -44,16 +42,13 @@ class Gate : public ::testing::Test {
             ConsentTiming{.requestTimeout = requestTimeout, .clock = clock});
     }
     // Nothing when the action may run, else why not.
-    std::optional<ErrorCode> gate(OverlayClientPtr c, Headers headers = {}, std::string action = "click",
-                                  std::optional<std::string> target = "e1") {
+    std::optional<ErrorCode> gate(OverlayClientPtr c, Headers headers = {}) {
         http::HTTPRequest r;
         r.headers = std::move(headers);
-        const auto refusal = await(io, ConsentGate(std::move(c)).checkDestructiveConsent(r, action, target));
+        const auto refusal = await(io, ConsentGate(std::move(c)).checkDestructiveConsent(r, "click", "e1"));
         return refusal ? std::optional(refusal->code) : std::nullopt;
     }
-    std::string promptId(std::size_t i = 0) const {
-        return json::parse(overlay.events().at(i).body).at("id");
-    }
+    std::string promptId() const { return json::parse(overlay.events().at(0).body).at("id"); }
 };
 
 TEST_F(Gate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
@@ -66,10 +61,7 @@ TEST_F(Gate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
     };
     const std::vector<Case> cases = {
         {"right x-overlay-token", "granted", "-", "overlay-token", false},
-        {"x-pavo-overlay-token wins over x-overlay-token", "granted", "overlay-token", "bad", false},
         {"a wrong x-pavo-overlay-token does not fall back", "granted", "bad", "overlay-token", true},
-        {"consent value is case-sensitive", "Granted", "-", "overlay-token", true},
-        {"token is case-sensitive", "granted", "-", "Overlay-Token", true},
         {"token without the consent header", "-", "-", "overlay-token", true},
         {"an empty overlay token never admits an empty header", "granted", "-", "", true, ""},
     };
@@ -85,25 +77,12 @@ TEST_F(Gate, ACallerHoldingTheOverlayTokenCanGrantConsentInAdvance) {
     }
 }
 
-TEST_F(Gate, ThePromptCarriesAFreshIdTheActionAndTheTargetAndIsPolledWithTheToken) {
-    overlay.consent = [](const std::string&, int) { return consentGranted(); };
-    EXPECT_EQ(gate(client(), {}, "click", "e1"), std::nullopt);
-    EXPECT_EQ(gate(client(), {}, "send_keystrokes", std::nullopt), std::nullopt);
-    std::vector<std::string> requests;
-    for (const auto& seen : overlay.seen) {
-        requests.push_back(seen.method + " " + seen.path);
-        EXPECT_EQ(seen.headers.at("x-overlay-token"), "overlay-token");
-    }
-    EXPECT_EQ(requests, (std::vector<std::string>{"POST /event", "GET /consent/" + promptId(0), "POST /event",
-                                                  "GET /consent/" + promptId(1)}));
-    EXPECT_EQ(overlay.seen[0].headers.at("content-type"), "application/json");
-    EXPECT_NE(promptId(0), promptId(1));
-}
-
-TEST_F(Gate, PendingAnswersArePolledEvery100msUntilAGrantOrTheDeadlineAndALateGrantIsNeverReused) {
+TEST_F(Gate, ThePromptIsPolledWithTheTokenEvery100msUntilTheDeadlineAndALateGrantIsNeverReused) {
     EXPECT_EQ(gate(client()), kDenied);
     const std::string first = promptId();
-    EXPECT_EQ(overlay.consentPolls().size(), 20u);
+    ASSERT_EQ(overlay.seen.size(), 21u);
+    EXPECT_EQ(overlay.seen[0].path, "/event");
+    for (const auto& seen : overlay.seen) EXPECT_EQ(seen.headers.at("x-overlay-token"), "overlay-token");
     for (const auto& poll : overlay.consentPolls()) EXPECT_EQ(poll.path, "/consent/" + first);
     EXPECT_EQ(clock->sleeps, std::vector<PollClock::Duration>(20, 100ms));
 
@@ -113,16 +92,6 @@ TEST_F(Gate, PendingAnswersArePolledEvery100msUntilAGrantOrTheDeadlineAndALateGr
         return id == first ? consentGranted() : consentPending();
     };
     EXPECT_EQ(gate(client()), kDenied);
-    for (const auto& poll : overlay.consentPolls()) EXPECT_EQ(poll.path, "/consent/" + promptId());
-
-    overlay.seen.clear();
-    clock->sleeps.clear();
-    overlay.consent = [](const std::string&, int poll) {
-        return poll < 3 ? consentPending() : consentGranted();
-    };
-    EXPECT_EQ(gate(client()), std::nullopt);
-    EXPECT_EQ(overlay.consentPolls().size(), 3u);
-    EXPECT_EQ(clock->sleeps.size(), 2u);
 
     // The steady clock paces real polls: after the first, each waits a whole interval.
     overlay.seen.clear();
@@ -148,7 +117,6 @@ TEST_F(Gate, AnyOtherAnswerEndsPollingAtOnceAsADenial) {
         overlay.consent = [reply = answer](const std::string&, int) { return reply; };
         EXPECT_EQ(gate(client()), kDenied);
         EXPECT_EQ(overlay.consentPolls().size(), 1u);
-        EXPECT_TRUE(clock->sleeps.empty());
     }
 }
 
@@ -159,36 +127,20 @@ TEST_F(Gate, AnOverlayThatIsGoneOrSilentDeniesWithoutPolling) {
     gone.close();
     EXPECT_EQ(gate(client("overlay-token", closedPort)), kDenied);
 
-    // Accepts connections and then says nothing.
-    std::vector<asio::ip::tcp::socket> held;
-    std::function<void()> accept = [&] {
-        silent.async_accept([&](boost::system::error_code ec, asio::ip::tcp::socket socket) {
-            if (ec) return;
-            held.push_back(std::move(socket));
-            accept();
-        });
-    };
-    accept();
+    // Listening, so connections complete in its backlog, but never accepting one: nothing is ever answered.
     EXPECT_EQ(gate(client("overlay-token", silent.local_endpoint().port(), 100ms)), kDenied);
-    EXPECT_EQ(held.size(), 2u);  // the event post and one poll, each given up
-    EXPECT_TRUE(clock->sleeps.empty());
+    EXPECT_TRUE(clock->sleeps.empty()) << "a poll that timed out is not repeated";
 }
 
-TEST_F(Gate, NothingThatCannotBeSentAsItStandsIsSent) {
-    overlay.consent = [](const std::string&, int) { return consentGranted(); };
-    for (const char* id : {"", "A#B", "A?B", "../event", "A B", "A/B", "A%2FB"}) {
-        EXPECT_FALSE(await(io, client()->checkConsent(id))) << id;
-    }
+TEST_F(Gate, AnOverlayTokenThatWouldBreakTheRequestIsNeverSent) {
     EXPECT_EQ(gate(client("overlay\r\nx-injected: 1")), kDenied);
     EXPECT_TRUE(overlay.seen.empty());
-    EXPECT_TRUE(await(io, client()->checkConsent("plain-ID_1.2~3")));
 }
 
 TEST(OverlaySocketFile, OnlyACompleteObjectWithAUsablePortAndTokenMakesAClient) {
-    for (const char* text : {"", "[47825, \"t\"]", R"({"token": "t"})", R"({"port": "47825", "token": "t"})",
-                             R"({"port": -1, "token": "t"})", R"({"port": 65536, "token": "t"})",
-                             R"({"port": 18446744073709551615, "token": "t"})", R"({"port": 47825})",
-                             R"({"port": 47825, "token": "t"} trailing)"}) {
+    for (const char* text :
+         {"", R"({"token": "t"})", R"({"port": "47825", "token": "t"})", R"({"port": -1, "token": "t"})",
+          R"({"port": 65536, "token": "t"})", R"({"port": 47825})"}) {
         EXPECT_FALSE(OverlayClient::fromSocketFileText(text)) << text;
     }
     const auto client = OverlayClient::fromSocketFileText(R"({"token":"tok","extra":[1],"port":47825})");
