@@ -32,9 +32,9 @@ class AgentProcess : public ::testing::Test {
     }
     // Waits for the ready line and returns the port it names.
     static std::uint16_t serve(ChildProcess& agent) {
-        auto line = agent.waitForLine("Server listening on 127.0.0.1:");
-        EXPECT_TRUE(line) << agent.output();
-        return line ? static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1))) : 0;
+        const auto port = waitForPort(agent, kAgentListening);
+        EXPECT_NE(port, 0) << agent.output();
+        return port;
     }
 };
 

@@ -61,9 +61,8 @@ TEST_F(OverlayProcess, PublishesThePortItListensOnWithTheToken) {
     ChildProcess overlay(
         kOverlay, {"--port", "0", "--no-menu-bar", "--bogus"},
         environment({{"VEXLO_PAVO_OVERLAY_TOKEN", "env-token"}, {"VEXLO_PAVO_CONSENT_MODE", "manual"}}));
-    const auto line = overlay.waitForLine("[EventServer] Listening on 127.0.0.1:");
-    ASSERT_TRUE(line) << overlay.output();
-    const auto port = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+    const auto port = waitForPort(overlay, kOverlayListening);
+    ASSERT_NE(port, 0) << overlay.output();
     const std::string published = json({{"port", port}, {"token", "env-token"}}).dump();
     EXPECT_TRUE(eventually([&] { return socketFile() == published; })) << socketFile().value_or("none");
     const auto state = request(port, "GET", "/state", "", "x-overlay-token: env-token\r\n");
