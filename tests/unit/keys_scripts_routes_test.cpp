@@ -195,7 +195,6 @@ TEST_F(Routes, AShortcutGetsItsNameAsOneArgumentAndItsInputOnAClosedStandardInpu
         {R"({"name": "N"})", "", 500, {{"error", "shortcut_failed"}, {"message", missing("shortcuts")}}},
         {R"({"name": "Slow", "timeoutMs": 0})", "trap '' TERM; sleep 60 & wait", 504, timedOut},
         {"[]", "exit 0", 400, invalid},
-        {R"({"input": "x"})", "exit 0", 400, invalid},
         {R"({"name": "a", "input": 3})", "exit 0", 400, invalid},
         {R"({"name": "a", "timeoutMs": 1.5})", "exit 0", 400, invalid}};
     for (const auto& [body, tool, status, reply] : rows) {
@@ -217,7 +216,7 @@ TEST_F(Routes, TheShortcutListIsTheToolsNamesInItsOrder) {
         {"printf B; printf e >&2; exit 2",
          500,
          {{"error", "shortcut_failed"}, {"exitCode", 2}, {"stderr", "e"}}},
-        {"", 500, {{"error", "shortcut_failed"}, {"message", missing("shortcuts")}}}};
+    };
     for (const auto& [tool, status, reply] : rows) {
         answer("shortcuts", tool);
         http::HTTPRequest list{
@@ -244,9 +243,7 @@ TEST_F(Routes, KeystrokesAndScriptsAskBeforeReadingTheBodyShortcutsAfterDecoding
     const std::vector<std::tuple<std::string, std::string, bool, json, json, std::string>> rows = {
         {"/keystrokes", "not json", false, denied, keys, ""},
         {"/keystrokes", "{}", true, noKeys, keys, ""},
-        {"/applescript/run", "{}", false, denied, script, ""},
         {"/applescript/run", "{}", true, invalid, script, ""},
-        {"/applescript/run", R"({"script": 2})", true, invalid, script, ""},
         {"/applescript/run", R"({"script": "1"})", true, ran, script, "osascript"},
         {"/shortcut", R"({"input": "x"})", true, invalid, nullptr, ""},
         {"/shortcut", R"({"name": "Backup"})", false, denied, shortcut, ""},
