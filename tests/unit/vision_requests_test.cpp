@@ -57,11 +57,6 @@ TEST(Base64, DecodesOnlyPaddedStandardBase64) {
     for (const auto& [text, bytes] : decodable) EXPECT_EQ(common::base64Decode(text), bytes) << text;
     for (const char* text : {"QQ", "QQ=", "Q===", "QQ\n==", "QUJD\n", "-_-_"})
         EXPECT_EQ(common::base64Decode(text), std::nullopt) << text;
-
-    std::string every;
-    for (int i = 0; i < 256; ++i) every.push_back(static_cast<char>(i));
-    for (std::size_t n = 0; n < 4; ++n)
-        EXPECT_EQ(common::base64Decode(common::base64Encode(every.substr(n))), every.substr(n));
 }
 
 TEST(ImageIntake, TakesBase64ThatDecodesElseARegularFileOfBoundedSize) {
@@ -80,7 +75,6 @@ TEST(ImageIntake, TakesBase64ThatDecodesElseARegularFileOfBoundedSize) {
     };
     for (const auto& [base64, path, bytes] : rows)
         EXPECT_EQ(imageBytes(base64, path), bytes) << base64.value_or("-") << " " << path.value_or("-");
-    EXPECT_EQ(sha256HashData("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace
