@@ -17,18 +17,6 @@ ParseResult parse(const std::string& bytes, const Dialect& dialect = kAgent) {
     return parseRequest(bytes, dialect);
 }
 
-TEST(Parser, ReadsMethodPathHeadersAndBodyOnlyOnceEveryByteIsThere) {
-    const std::string raw =
-        "POST /ax/tree?x=1 HTTP/1.1\r\nX-Pavo-Token: abc\r\nContent-Length: 5\r\n\r\nhelloNEXT";
-    auto r = parse(raw);
-    ASSERT_EQ(r.status, ParseStatus::complete);
-    EXPECT_EQ(r.consumed, raw.size() - 4);
-    EXPECT_EQ(r.request.method, "POST");
-    EXPECT_EQ(r.request.path, "/ax/tree?x=1");
-    EXPECT_EQ(r.request.headers.at("x-pavo-token"), "abc");
-    EXPECT_EQ(r.request.body, "hello");
-}
-
 TEST(Parser, HeaderLinesFollowTheColonRuleWithoutFoldingOrBareLineFeeds) {
     auto r = parse(
         "GET /a HTTP/1.1\nX-B: 1\r\n  Content-LENGTH \t:  2 \r\nX-A: one\r\nx-a: two\r\n  continued: b\r\n"
@@ -44,7 +32,7 @@ TEST(Parser, HeaderLinesFollowTheColonRuleWithoutFoldingOrBareLineFeeds) {
     EXPECT_EQ(r.request.headers, expected);
 }
 
-TEST(Parser, RequestLineSplitsAtEverySingleSpaceAndAMalformedOneClosesOnlyForTheAgent) {
+TEST(Parser, RequestLineSplitsAtEverySingleSpaceAndTheHeadIsBoundedAtOneMebibyte) {
     EXPECT_EQ(parse("GET  /health HTTP/1.1\r\n\r\n").request.path, "");
     EXPECT_EQ(parse("get /health\r\n\r\n").request.method, "get");
     EXPECT_EQ(parse("GET /\xFF HTTP/1.1\r\n\r\n").status, ParseStatus::error);
@@ -61,6 +49,7 @@ TEST(Parser, ContentLengthOddities) {
     // Not an integer: no body, and what follows starts the next request. Negative, or past what a byte range
     // can name: refused. Large but representable: waited for.
     const std::vector<std::pair<std::string, std::string>> rows = {{"1.5", ""},
+                                                                   {"0x10", ""},
                                                                    {"+2", "re"},
                                                                    {"-0", ""},
                                                                    {"-1", "refused"},
