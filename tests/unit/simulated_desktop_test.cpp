@@ -24,7 +24,6 @@ TEST(Scene, RejectsMistakesNamingWhereTheyAre) {
         // Repeats inside repeats multiply.
         {app({{"children", {{{"repeat", 1000000}, {"children", {{{"repeat", 1000000}}}}}}}}),
          "applications[0].tree: the scene holds more than 1000000 elements"},
-        {{{"trusted", false}, {"frontmost", nullptr}, {"applications", json::array()}}, ""},
     };
     for (const auto& [document, expected] : rows) {
         std::string error;
@@ -42,7 +41,6 @@ TEST(Scene, RejectsMistakesNamingWhereTheyAre) {
     ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(children[3].title, "Row 3") << "repeats are numbered from one";
     EXPECT_EQ(children[3].identifier, "r3-3");
-    EXPECT_TRUE(scene.trusted) << "trusted unless the scene says otherwise";
 }
 
 TEST(SimulatedDesktop, FollowsTheSceneFileAndJournalsRecords) {
