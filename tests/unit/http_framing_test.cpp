@@ -17,22 +17,6 @@ ParseResult parse(const std::string& bytes, const Dialect& dialect = kAgent) {
     return parseRequest(bytes, dialect);
 }
 
-TEST(Parser, ReadsMethodPathHeadersAndBodyOnlyOnceEveryByteIsThere) {
-    const std::string raw =
-        "POST /ax/tree?x=1 HTTP/1.1\r\nX-Pavo-Token: abc\r\nContent-Length: 5\r\n\r\nhelloNEXT";
-    auto r = parse(raw);
-    ASSERT_EQ(r.status, ParseStatus::complete);
-    EXPECT_EQ(r.consumed, raw.size() - 4);
-    EXPECT_EQ(r.request.method, "POST");
-    EXPECT_EQ(r.request.path, "/ax/tree?x=1");
-    EXPECT_EQ(r.request.headers.at("x-pavo-token"), "abc");
-    EXPECT_EQ(r.request.body, "hello");
-    for (std::size_t n = 0; n < r.consumed; ++n) {
-        EXPECT_EQ(parse(raw.substr(0, n)).status, ParseStatus::incomplete) << n;
-        EXPECT_EQ(parse(raw.substr(0, n), kOverlay).status, ParseStatus::incomplete) << n;
-    }
-}
-
 TEST(Parser, HeaderLinesFollowTheColonRuleWithoutFoldingOrBareLineFeeds) {
     auto r = parse(
         "GET /a HTTP/1.1\nX-B: 1\r\n  Content-LENGTH \t:  2 \r\nX-A: one\r\nx-a: two\r\n  continued: b\r\n"
@@ -48,14 +32,10 @@ TEST(Parser, HeaderLinesFollowTheColonRuleWithoutFoldingOrBareLineFeeds) {
     EXPECT_EQ(r.request.headers, expected);
 }
 
-TEST(Parser, RequestLineSplitsAtEverySingleSpaceAndAMalformedOneClosesOnlyForTheAgent) {
+TEST(Parser, RequestLineSplitsAtEverySingleSpaceAndTheHeadIsBoundedAtOneMebibyte) {
     EXPECT_EQ(parse("GET  /health HTTP/1.1\r\n\r\n").request.path, "");
     EXPECT_EQ(parse("get /health\r\n\r\n").request.method, "get");
-    for (const std::string& raw :
-         {std::string("GARBAGE\r\n\r\n"), std::string("GET /\xFF HTTP/1.1\r\n\r\n")}) {
-        EXPECT_EQ(parse(raw).status, ParseStatus::error);
-        EXPECT_EQ(parse(raw, kOverlay).status, ParseStatus::incomplete);
-    }
+    EXPECT_EQ(parse("GET /\xFF HTTP/1.1\r\n\r\n").status, ParseStatus::error);
     // The head limit is exactly one mebibyte on both dialects, and a head of that size is still read.
     const std::string head = "GET / HTTP/1.1\r\nX-Pad: " + std::string(1'048'553, 'p');
     for (const Dialect& dialect : {kAgent, kOverlay}) {
@@ -68,9 +48,8 @@ TEST(Parser, RequestLineSplitsAtEverySingleSpaceAndAMalformedOneClosesOnlyForThe
 TEST(Parser, ContentLengthOddities) {
     // Not an integer: no body, and what follows starts the next request. Negative, or past what a byte range
     // can name: refused. Large but representable: waited for.
-    const std::vector<std::pair<std::string, std::string>> rows = {{"abc", ""},
-                                                                   {"1.5", ""},
-                                                                   {"5 5", ""},
+    const std::vector<std::pair<std::string, std::string>> rows = {{"1.5", ""},
+                                                                   {"0x10", ""},
                                                                    {"+2", "re"},
                                                                    {"-0", ""},
                                                                    {"-1", "refused"},

@@ -92,15 +92,11 @@ TEST_F(Routes, KeystrokesTypeTheTextThenTheChordsAsKeysOrThroughATerminalScript)
     // from key events to the target with no characters) and the key pairs. Nothing is launched before the
     // body is found valid. Characters without a US key of their own (an emoji beyond the BMP is one
     // character) go as text.
-    const std::string editor =
-        R"({"app_bundle_id": "org.example.Editor", "text": "x", "mode": "AppleScript"})";
     const json viaScript = {{"method", "applescript"}, {"chars", 2}};
     const json unknownF1 = {{"error", "unknown_key"}, {"token", "f1"}};
     const json failed = {{"error", "applescript_failed"}, {"stderr", "bad\n"}, {"stdout", "half\n"}};
     const json noTool = {{"error", "applescript_failed"}, {"stderr", missing("osascript")}, {"stdout", ""}};
-    const auto unsupported = [](const std::string& id) {
-        return json{{"error", "unsupported_applescript_target"}, {"bundle_id", id}};
-    };
+    const json unsupported = {{"error", "unsupported_applescript_target"}, {"bundle_id", ""}};
     const std::vector<std::tuple<std::string, std::string, int, json, std::string>> rows = {
         {R"({"text": "Hello!"})", "", 200, {{"chars", 6}}, "4^20000 14 37 37 31 18^20000"},
         {R"({"text": "é😀\t"})", "", 200, {{"chars", 3}}, "0:é 0:😀 0:\t"},
@@ -109,8 +105,7 @@ TEST_F(Routes, KeystrokesTypeTheTextThenTheChordsAsKeysOrThroughATerminalScript)
         {terminal + R"(, "keys": ["cmd+a", "f1", "return"]})", "exit 0", 200, viaScript, "0^100000 36"},
         {terminal + R"(, "keys": ["return"]})", fails, 500, failed, ""},
         {terminal + "}", "", 500, noTool, ""},
-        {editor, "exit 0", 400, unsupported("org.example.Editor"), ""},
-        {R"({"keys": ["a"], "mode": "APPLESCRIPT"})", "exit 0", 400, unsupported(""), ""}};
+        {R"({"keys": ["a"], "mode": "APPLESCRIPT"})", "exit 0", 400, unsupported, ""}};
     for (const auto& [text, runner, status, reply, keyPairs] : rows) {
         SCOPED_TRACE(text);
         answer("osascript", runner);
@@ -195,7 +190,6 @@ TEST_F(Routes, AShortcutGetsItsNameAsOneArgumentAndItsInputOnAClosedStandardInpu
         {R"({"name": "N"})", "", 500, {{"error", "shortcut_failed"}, {"message", missing("shortcuts")}}},
         {R"({"name": "Slow", "timeoutMs": 0})", "trap '' TERM; sleep 60 & wait", 504, timedOut},
         {"[]", "exit 0", 400, invalid},
-        {R"({"input": "x"})", "exit 0", 400, invalid},
         {R"({"name": "a", "input": 3})", "exit 0", 400, invalid},
         {R"({"name": "a", "timeoutMs": 1.5})", "exit 0", 400, invalid}};
     for (const auto& [body, tool, status, reply] : rows) {
@@ -217,7 +211,7 @@ TEST_F(Routes, TheShortcutListIsTheToolsNamesInItsOrder) {
         {"printf B; printf e >&2; exit 2",
          500,
          {{"error", "shortcut_failed"}, {"exitCode", 2}, {"stderr", "e"}}},
-        {"", 500, {{"error", "shortcut_failed"}, {"message", missing("shortcuts")}}}};
+    };
     for (const auto& [tool, status, reply] : rows) {
         answer("shortcuts", tool);
         http::HTTPRequest list{
@@ -239,14 +233,10 @@ TEST_F(Routes, KeystrokesAndScriptsAskBeforeReadingTheBodyShortcutsAfterDecoding
     const json shortcut = {{"action", "run_shortcut"}, {"target", "Backup"}};
     const json denied = {{"error", "consent_denied"}}, ran = {{"ok", true}, {"output", "ran"}};
     const json invalid = {{"error", "bad_request"}, {"message", "Invalid JSON body"}};
-    const json noKeys = {{"error", "bad_request"}, {"message", "text or keys required"}};
     // Path, body, whether the operator grants, the reply, the prompt raised (null: none), the tool run.
     const std::vector<std::tuple<std::string, std::string, bool, json, json, std::string>> rows = {
         {"/keystrokes", "not json", false, denied, keys, ""},
-        {"/keystrokes", "{}", true, noKeys, keys, ""},
-        {"/applescript/run", "{}", false, denied, script, ""},
         {"/applescript/run", "{}", true, invalid, script, ""},
-        {"/applescript/run", R"({"script": 2})", true, invalid, script, ""},
         {"/applescript/run", R"({"script": "1"})", true, ran, script, "osascript"},
         {"/shortcut", R"({"input": "x"})", true, invalid, nullptr, ""},
         {"/shortcut", R"({"name": "Backup"})", false, denied, shortcut, ""},

