@@ -1,6 +1,7 @@
 #include "common/base64.hpp"
 
-#include <algorithm>
+#include <openssl/evp.h>
+
 #include <array>
 #include <cstdint>
 
@@ -53,16 +54,17 @@ std::optional<std::string> base64Decode(std::string_view text) {
 }
 
 std::string base64Encode(std::string_view bytes) {
-    std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t bits = 0;
-        for (std::size_t j = 0; j < 3; ++j)
-            bits = (bits << 8) | (j < n ? static_cast<unsigned char>(bytes[i + j]) : 0u);
-        for (std::size_t j = 0; j < 4; ++j)
-            text.push_back(j <= n ? kAlphabet[(bits >> (18 - 6 * j)) & 63] : '=');
+    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    // EVP_EncodeBlock takes an int length; pictures are far below that, but feed it in pieces regardless.
+    constexpr std::size_t kPiece = 3 * (1 << 20);
+    std::size_t written = 0;
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kPiece) {
+        const std::string_view piece = bytes.substr(offset, kPiece);
+        written += static_cast<std::size_t>(EVP_EncodeBlock(
+            reinterpret_cast<unsigned char*>(text.data() + written),
+            reinterpret_cast<const unsigned char*>(piece.data()), static_cast<int>(piece.size())));
     }
+    text.resize(written);
     return text;
 }
 

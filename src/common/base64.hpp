@@ -1,6 +1,7 @@
 #pragma once
 // Base64 with the standard alphabet and padding, read strictly: any other character (line breaks and
-// spaces included) or a length that is not a multiple of four makes the text undecodable.
+// spaces included) or a length that is not a multiple of four makes the text undecodable (OpenSSL's decoder
+// skips whitespace and keeps padding bytes, so decoding is our own).
 
 #include <optional>
 #include <string>

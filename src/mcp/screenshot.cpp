@@ -1,6 +1,6 @@
 #include "mcp/screenshot.hpp"
 
-#include "mcp/base64.hpp"
+#include "common/base64.hpp"
 #include "mcp/image_scaling.hpp"
 #include "mcp/png_encoding.hpp"
 
@@ -73,8 +73,9 @@ json screenshotResult(const PreparedScreenshot& shot, const json& description, b
     if (!note.empty()) text += " " + note;
     text += "\n" + description.dump(-1, ' ', false, json::error_handler_t::replace);
     return {{"content",
-             json::array({{{"type", "image"}, {"data", base64Encode(shot.png)}, {"mimeType", "image/png"}},
-                          {{"type", "text"}, {"text", text}}})},
+             json::array(
+                 {{{"type", "image"}, {"data", common::base64Encode(shot.png)}, {"mimeType", "image/png"}},
+                  {{"type", "text"}, {"text", text}}})},
             {"structuredContent", description},
             {"isError", isError}};
 }

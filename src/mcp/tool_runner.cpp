@@ -9,8 +9,8 @@
 #include <chrono>
 #include <memory>
 
+#include "common/base64.hpp"
 #include "mcp/audit_record.hpp"
-#include "mcp/base64.hpp"
 #include "mcp/screenshot.hpp"
 #include "mcp/step_events.hpp"
 
@@ -122,7 +122,7 @@ asio::awaitable<ToolRunner::Output> ToolRunner::screenshot(json arguments) {
     json description = describeScreenshot(shot);
     if (!ocr) co_return Output{resultText(screenshotResult(shot, description, false, "")), {}};
 
-    json body{{"imageBase64", base64Encode(*shot.fullPng)}};
+    json body{{"imageBase64", common::base64Encode(*shot.fullPng)}};
     if (pid) body["pid"] = *pid;
     shot.fullPng.reset();
     // A named route and no temporaries in the co_await: g++ 12 destroys such temporaries twice.
