@@ -211,10 +211,8 @@ TEST_F(Controller, TheTrayMenuChoosesTheOperatorMode) {
         ASSERT_TRUE(consent->isPaused());
         (tray().*chosen)->trigger();
         clock.advance(0);
-        const std::string name = (tray().*chosen)->text().toStdString();
         EXPECT_EQ(std::tuple(consent->operatorMode(), indicator(), relay(), consent->isPaused()),
-                  std::tuple(mode, indicatorState, relayState, mode == OperatorMode::block))
-            << name;
+                  std::tuple(mode, indicatorState, relayState, mode == OperatorMode::block));
         for (const auto& other : rows)
             EXPECT_EQ((tray().*std::get<0>(other))->isChecked(), std::get<0>(other) == chosen);
         TearDown();
