@@ -293,14 +293,6 @@ TEST(EventServer, ConsentAnswersArePendingUntilStoredAndPendingAgainOnANewPrompt
     EXPECT_EQ(s.server.rejectionCount(), 1);  // only the refused prompt; pending answers are not rejections
 }
 
-json sampleEvent(const std::string& type) {
-    if (type == "cursor_move") return {{"type", type}, {"x", 1}, {"y", 2}};
-    if (type == "destructive_prepare") return {{"type", type}, {"action", "click"}};
-    if (type == "destructive_prompt") return {{"type", type}, {"id", "p"}, {"action", "click"}};
-    if (type == "ack") return {{"type", type}, {"id", "p"}};
-    return {{"type", "agent_state"}, {"state", "active"}};
-}
-
 TEST(EventServer, EventsAreLetThroughOrRefusedByConsentModeAndOperatorState) {
     // An event type, the operator state ("running", "waiting": a destructive action awaits the operator,
     // "blocked", or "released": blocked, then allowed again) and the reply in the consent modes
@@ -326,7 +318,9 @@ TEST(EventServer, EventsAreLetThroughOrRefusedByConsentModeAndOperatorState) {
             if (state == "waiting") s.consent.waitForConsent({});
             if (state == "blocked" || state == "released") s.consent.setOperatorMode(OperatorMode::block);
             if (state == "released") s.consent.setOperatorMode(OperatorMode::allow);
-            const Reply reply = s.event(sampleEvent(type));
+            // Every member these types need; each ignores the others.
+            const Reply reply = s.event(
+                {{"type", type}, {"x", 1}, {"y", 2}, {"action", "click"}, {"id", "p"}, {"state", "active"}});
             EXPECT_EQ(reply.body, expected == "ok" ? json({{"ack", "true"}}) : blocked(expected));
             // A refused prompt still reaches the controller, to show the blocked state.
             const bool forwarded = expected == "ok" || type == "destructive_prompt";
