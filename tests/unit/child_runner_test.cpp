@@ -3,15 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/bind_cancellation_slot.hpp>
-#include <boost/asio/cancellation_signal.hpp>
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/io_context.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
 
 #include <csignal>
 #include <random>
 
+#include "await.hpp"
 #include "common/child_process.hpp"
 #include "common/files.hpp"
 #include "stand_in.hpp"
@@ -88,20 +87,14 @@ TEST_F(ChildRunner, MovesMegabytesBothWaysWithoutDeadlock) {
 }
 
 TEST_F(ChildRunner, ACallerThatGivesUpLeavesNothingRunning) {
+    using namespace boost::asio::experimental::awaitable_operators;
     const std::string slow = standIn(R"(sleep 30 & echo $! > "$1"; wait)");
     const std::string grandchildFile = dir.path() + "/grandchild";
-    boost::asio::io_context io(1);
-    boost::asio::cancellation_signal giveUp;
-    std::optional<std::exception_ptr> outcome;
-    boost::asio::co_spawn(io, runChild({slow, {grandchildFile}, std::nullopt, std::nullopt}),
-                          boost::asio::bind_cancellation_slot(
-                              giveUp.slot(), [&](std::exception_ptr e, ChildResult) { outcome = e; }));
-    boost::asio::steady_timer later(io, 200ms);
-    later.async_wait(
-        [&](boost::system::error_code) { giveUp.emit(boost::asio::cancellation_type::terminal); });
-    io.run();
-    ASSERT_TRUE(outcome);
-    EXPECT_TRUE(*outcome);  // no result for a run nobody waits for
+    boost::asio::steady_timer later(pavo::testing::testContext(), 200ms);
+    // The run that loses the race is cancelled, and the race ends only once the run has.
+    const auto first = pavo::testing::await(runChild({slow, {grandchildFile}, std::nullopt, std::nullopt}) ||
+                                            later.async_wait(boost::asio::use_awaitable));
+    EXPECT_EQ(first.index(), 1u);
     const pid_t grandchild = std::atoi(common::readFile(grandchildFile).value_or("0").c_str());
     EXPECT_TRUE(grandchild > 0 && pavo::testing::hasEnded(grandchild)) << grandchild;
 }

@@ -111,7 +111,7 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
     }
 }
 
-TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
+TEST(ServiceInstaller, SystemdFilesPassSystemdsVerifierAndReadBackAsWritten) {
     Machine machine;
     ServiceDefinition service = agent();
     // Spaces and specifier signs in both the executable's path and the configuration directory.
@@ -131,25 +131,20 @@ TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
     EXPECT_EQ(verify.exitStatus, 0);
     // It only warns about a setting it does not understand, so a clean unit is a silent one.
     EXPECT_EQ(verify.standardOutput + verify.standardError, "");
-    EXPECT_NE(common::readFile(unit)->find("\nAfter=pavo-overlay.service\n"), std::string::npos);
-}
-
-TEST(ServiceInstaller, SystemdFilesQuoteWhatSystemdWouldReadOtherwise) {
+    // It also lets an unknown specifier pass, and the service would then never start.
+    for (const auto& line :
+         {std::string("\nAfter=pavo-overlay.service\n"), std::string("/My Apps 100%%/$pavo;agent\" --port"),
+          "\nEnvironmentFile=" + machine.root.path() + "/conf dir%%h/pavo/pavo-agent.env\n"})
+        EXPECT_NE(common::readFile(unit)->find(line), std::string::npos) << line;
     // Inside double quotes systemd reads the token back unchanged once these four are escaped.
-    EXPECT_EQ(systemd_user::environmentFileText({"p", "/p", 1, "X", R"(a"b\c$d`e #q)", std::nullopt, true}),
-              std::string(R"(X="a\"b\\c\$d\`e #q")") + "\n");
-    // Its verifier lets an unknown specifier pass, and the service would then never start.
-    const std::string unit =
-        systemd_user::unitText(agent("/opt/100%/pavo-agent"), "/home/a/100%/pavo-agent.env");
-    for (const char* line : {"\nExecStart=/opt/100%%/pavo-agent --port 47824\n",
-                             "\nEnvironmentFile=/home/a/100%%/pavo-agent.env\n"})
-        EXPECT_NE(unit.find(line), std::string::npos) << line;
+    EXPECT_EQ(common::readFile(systemd_user::environmentFilePath(configHome, service.program)),
+              R"(VEXLO_PAVO_SIDECAR_TOKEN="tok-\"\$zq7secret\\\`x'")"
+              "\n");
 }
 
 TEST(ServiceInstaller, RefusesWhatAUnitCannotHoldBeforeWritingAnything) {
     const ServiceDefinition rows[] = {
         agent("/opt/it's/pavo-agent"),
-        agent("/opt/a\\b/pavo-agent"),
         agent("/opt/line\nbreak"),
         agent("/opt/\xFF/pavo-agent"),
         {"pavo-agent", "/opt/pavo-agent", 1, "X", "\xFF", std::nullopt, true},
