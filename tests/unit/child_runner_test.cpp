@@ -44,16 +44,14 @@ std::string summary(const ChildResult& r) {
 }
 
 TEST_F(ChildRunner, PassesArgumentsAsTheyAreAndLooksBareNamesUpInPath) {
-    // Input, output, exit statuses and signals reach the script routes' tests through this same runner.
-    const std::tuple<std::string, std::vector<std::string>, std::string> rows[] = {
-        {"sh",
-         {"-c", R"(for a in "$@"; do printf '[%s]' "$a"; done)", "sh", "two words", "$HOME", "a;b", "'q'",
-          ""},
-         "exit 0 [[two words][$HOME][a;b]['q'][]][]"},
-        {"pavo-no-such-program", {}, "errno " + std::to_string(ENOENT) + " [][]"},
-    };
-    for (const auto& [program, arguments, ended] : rows)
-        EXPECT_EQ(summary(runChildSync({program, arguments, std::nullopt, 20s})), ended) << program;
+    // Input, output, exit statuses and signals reach the script routes' tests through this same runner, and
+    // a program that cannot be started the install command's.
+    const auto result = runChildSync({"sh",
+                                      {"-c", R"(for a in "$@"; do printf '[%s]' "$a"; done)", "sh",
+                                       "two words", "$HOME", "a;b", "'q'", ""},
+                                      std::nullopt,
+                                      20s});
+    EXPECT_EQ(summary(result), "exit 0 [[two words][$HOME][a;b]['q'][]][]");
 }
 
 TEST_F(ChildRunner, ATimeLimitEndsTheWholeGroup) {
@@ -79,8 +77,7 @@ TEST_F(ChildRunner, MovesMegabytesBothWaysWithoutDeadlock) {
         {"head -c 3000000 /dev/zero", 0, std::string(3000000, '\0')}};  // input never read
     for (const auto& [body, errorBytes, output] : rows) {
         const auto result = runChildSync({standIn(body), {}, input, 60s});
-        EXPECT_EQ(summary({{}, result.exitStatus, result.signal, result.timedOut, "", ""}), "exit 0 [][]")
-            << body;
+        EXPECT_EQ(result.exitStatus, 0) << body;
         EXPECT_EQ(result.standardError.size(), errorBytes) << body;
         EXPECT_TRUE(result.standardOutput == output) << body << ": " << result.standardOutput.size();
     }
