@@ -26,12 +26,9 @@ class ChildRunner : public ::testing::Test {
     TempDir dir;
 
     std::string standIn(const std::string& body) {
-        return pavo::testing::writeStandIn(dir, "stand-in-" + std::to_string(++count_), body);
+        return pavo::testing::writeStandIn(dir, "stand-in", body);
     }
     void TearDown() override { EXPECT_TRUE(pavo::testing::unreapedChildren().empty()); }
-
-  private:
-    int count_ = 0;
 };
 
 // How a run ended, then what it printed: "exit 3 [out][err]", "signal 10 [][]", "errno 2 [][]".
