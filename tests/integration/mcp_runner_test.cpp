@@ -99,15 +99,13 @@ TEST(McpRunner, NoAgentRequestEverCarriesAPreGrantOfConsent) {
     }
 }
 
-TEST(McpRunner, AScreenshotWithOcrSendsTheCaptureToTheAgentAndMapsTheTextToTheScreen) {
+TEST(McpRunner, AScreenshotWithOcrMapsTheTextToTheScreenOrSaysWhatFailed) {
     Harness harness;
     const json shot = harness.call("screenshot", {{"pid", 4242}, {"ocr", true}});
     ASSERT_EQ(shot["isError"], false) << shot.dump().substr(0, 500);
     EXPECT_EQ(shot["content"][0]["mimeType"], "image/png");
     EXPECT_EQ(shot["structuredContent"]["ocr"][0]["boundingBox"],
               json::parse(R"({"x":305.0,"y":46.0,"width":7,"height":8})"));
-    ASSERT_EQ(harness.agentSaw.size(), 1u);
-    EXPECT_EQ(json::parse(harness.agentSaw[0].body)["pid"], 4242);
 
     const json missing = harness.call("screenshot", {{"pid", 7}});
     EXPECT_EQ(missing["isError"], true);
