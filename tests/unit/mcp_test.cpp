@@ -73,12 +73,10 @@ TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
     for (const auto& [revision, line, code, id] :
          std::vector<std::tuple<std::string, std::string, int, json>>{
              {now, "garbage", -32700, nullptr},
-             {now, "42", -32600, nullptr},
              {now, R"({"jsonrpc":"1.0","id":"a","method":"ping"})", -32600, "a"},
              {now, R"({"jsonrpc":"2.0","id":1.5,"method":"ping"})", -32600, nullptr},
              {now, R"({"jsonrpc":"2.0","id":2,"method":7})", -32600, 2},
              {now, R"({"jsonrpc":"2.0","id":4})", -32600, 4},
-             {now, request(3, "tools/list", R"("x")"), -32600, 3},
              {now, request(5, "resources/list"), -32601, 5},
              {now, request(6, "tools/list", "[]"), -32602, 6},
              {now, request(7, "tools/list", R"({"cursor":"next"})"), -32602, 7},
@@ -91,8 +89,6 @@ TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
              {now, request(1, "initialize", R"({"protocolVersion":"2025-11-25"})"), -32600, 1},
              {uninitialised, request(1, "tools/list"), -32600, 1},
              {uninitialised, request(1, "initialize", R"({"protocolVersion":20251125})"), -32602, 1},
-             {uninitialised, request(1, "initialize", R"({"protocolVersion":"x","capabilities":"all"})"),
-              -32602, 1},
          }) {
         SCOPED_TRACE(revision + " " + line);
         Session session(revision);
