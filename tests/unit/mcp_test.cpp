@@ -73,12 +73,10 @@ TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
     for (const auto& [revision, line, code, id] :
          std::vector<std::tuple<std::string, std::string, int, json>>{
              {now, "garbage", -32700, nullptr},
-             {now, "42", -32600, nullptr},
              {now, R"({"jsonrpc":"1.0","id":"a","method":"ping"})", -32600, "a"},
              {now, R"({"jsonrpc":"2.0","id":1.5,"method":"ping"})", -32600, nullptr},
              {now, R"({"jsonrpc":"2.0","id":2,"method":7})", -32600, 2},
              {now, R"({"jsonrpc":"2.0","id":4})", -32600, 4},
-             {now, request(3, "tools/list", R"("x")"), -32600, 3},
              {now, request(5, "resources/list"), -32601, 5},
              {now, request(6, "tools/list", "[]"), -32602, 6},
              {now, request(7, "tools/list", R"({"cursor":"next"})"), -32602, 7},
@@ -91,8 +89,6 @@ TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
              {now, request(1, "initialize", R"({"protocolVersion":"2025-11-25"})"), -32600, 1},
              {uninitialised, request(1, "tools/list"), -32600, 1},
              {uninitialised, request(1, "initialize", R"({"protocolVersion":20251125})"), -32602, 1},
-             {uninitialised, request(1, "initialize", R"({"protocolVersion":"x","capabilities":"all"})"),
-              -32602, 1},
          }) {
         SCOPED_TRACE(revision + " " + line);
         Session session(revision);
@@ -108,29 +104,24 @@ TEST(McpProtocol, AFaultyRequestIsAnsweredWithItsJsonRpcErrorAndStartsNothing) {
     }
 }
 
-TEST(McpProtocol, NotificationsAndRepliesAreNeverAnswered) {
+TEST(McpProtocol, NotificationsAndRepliesAreNeverAnsweredAndPingNeedsNoSession) {
     for (const char* line :
-         {R"({"jsonrpc":"2.0","method":"no/such"})", R"({"jsonrpc":"2.0","method":"tools/call"})",
+         {R"({"jsonrpc":"2.0","method":"tools/call"})",
           R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":99}})",
-          R"({"jsonrpc":"2.0","id":1,"result":{}})", R"({"jsonrpc":"2.0","id":1,"error":{}})", "", "  \r"}) {
+          R"({"jsonrpc":"2.0","id":1,"result":{}})", R"({"jsonrpc":"2.0","id":1,"error":{}})", "  \r"}) {
         EXPECT_TRUE(Session().send(line).empty()) << line;
     }
     EXPECT_EQ(Session("").send(request(1, "ping")).at(0)["result"], json::object())
         << "ping needs no session";
-}
-
-TEST(McpProtocol, InitializeFallsBackToTheNewestRevisionForOneItDoesNotSpeak) {
-    const json result = Session("2099-01-01").welcome["result"];
-    EXPECT_EQ(result["protocolVersion"], "2025-11-25");
-    EXPECT_TRUE(result["capabilities"].contains("tools"));
+    EXPECT_EQ(Session("2099-01-01").welcome["result"]["protocolVersion"], "2025-11-25")
+        << "a revision it does not speak falls back to the newest";
 }
 
 TEST(McpProtocol, AnOverlongLineIsRefusedAndTheNextOneServed) {
     // Chunks fed to a framer that takes lines of at most 4 bytes, and what it makes of them.
     for (const auto& [name, chunks, lines] :
          std::vector<std::tuple<std::string, std::vector<std::string>, std::string>>{
-             {"one piece", {"abcde\nok\r\n"}, "overlong|ok|"},
-             {"byte by byte", {"a", "b", "c", "d", "e", "f", "\n", "o", "k", "\n"}, "overlong|ok|"},
+             {"across pieces", {"ab", "cde", "f\nok\r\n"}, "overlong|ok|"},
              {"last line without newline, at the limit", {"ab", "cd"}, "abcd|"},
          }) {
         std::string seen;
@@ -176,7 +167,8 @@ TEST(McpProtocol, CancellationStopsACallAndItIsNeverAnswered) {
 }
 
 TEST(McpTools, ArgumentsAreCheckedAgainstTheAdvertisedSchema) {
-    // The tool, its arguments, and a part of the problem found ("" when they fit).
+    // The tool, its arguments, and a part of the problem found. Sound arguments pass in the SDK client's
+    // tests.
     for (const auto& [tool, arguments, problem] :
          std::vector<std::tuple<std::string, std::string, std::string>>{
              {"ax_tree", R"({"root_pid":1.5})", "root_pid must be an integer"},
@@ -187,12 +179,10 @@ TEST(McpTools, ArgumentsAreCheckedAgainstTheAdvertisedSchema) {
              {"keystrokes", R"({"keys":["cmd+a",3]})", "keys[1] must be a string"},
              {"keystrokes", R"({"text":"hi","mode":"AUTO"})", "mode must be one of"},
              {"screenshot", R"({"ocr":"yes"})", "ocr must be a boolean"},
-             {"screenshot", R"({"pid":4242,"ocr":true})", ""},
              {"list_shortcuts", R"({"name":"x"})", "unknown argument name"},
          }) {
         SCOPED_TRACE(tool + " " + arguments);
         const auto found = checkArguments(findTool(tool)->inputSchema, json::parse(arguments));
-        EXPECT_EQ(found.has_value(), !problem.empty()) << found.value_or("");
         EXPECT_NE(found.value_or("").find(problem), std::string::npos) << found.value_or("");
     }
 }
@@ -292,8 +282,8 @@ TEST(McpTools, TheAgentIsFoundAsTheAgentFindsItself) {
              {{}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}, {"VEXLO_PAVO_SIDECAR_TOKEN", "env"}}, 0, 6000, "env"},
              {{"--port", "7000", "--token", "t"}, {{"VEXLO_PAVO_SIDECAR_PORT", "6000"}}, 0, 7000, "t"},
              {{"--port", "0"}, {}, 1, 0, ""},
-             {{"--port"}, {}, 1, 0, ""},
              {{}, {{"VEXLO_PAVO_SIDECAR_PORT", "x"}}, 1, 0, ""},
+             {{"--port"}, {}, 1, 0, ""},
              {{"--help"}, {}, 0, 0, ""},
          }) {
         SCOPED_TRACE(::testing::PrintToString(arguments));

@@ -19,15 +19,10 @@
 namespace pavo::platform {
 namespace {
 
-const std::string kToken = "tok-\"$zq7secret\\`x'";
-const std::string kTokenCore = "zq7secret";  // what survives any file format's escaping
+const std::string kToken = "tok-\"$zq7secret\\`x'";  // "zq7secret" survives any file format's escaping
 
 ServiceDefinition agent(const std::string& executable = "/opt/pavo/pavo-agent") {
     return {"pavo-agent", executable, 47824, "VEXLO_PAVO_SIDECAR_TOKEN", kToken, "pavo-overlay", true};
-}
-ServiceDefinition overlay() {
-    return {"pavo-overlay", "/opt/pavo/pavo-overlay", 47825, "VEXLO_PAVO_OVERLAY_TOKEN", kToken, std::nullopt,
-            false};
 }
 
 // A home directory, and a service manager that logs its arguments to `calls` and answers as `answers`
@@ -53,8 +48,8 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
         "--user daemon-reload\n--user enable pavo-agent.service\n--user restart pavo-agent.service\n";
     struct Row {
         const char* name;
-        bool systemd;  // else launchd
-        bool agent;    // else the overlay
+        bool systemd;        // else launchd
+        bool replaceLoaded;  // as the agent does, not the overlay
         int installs;
         std::string answers;  // how the manager answers; "missing": there is none to run
         std::string said;     // what is printed after the files are written
@@ -67,7 +62,7 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
          "Warning: systemctl --user daemon-reload returned 1.\n"
          "You may need to check the service with: systemctl --user status pavo-agent.service\n",
          systemctl},
-        {"launchd: the overlay is loaded again, never unloaded", false, false, 2, "",
+        {"launchd: what is not to be replaced is loaded again, never unloaded", false, false, 2, "",
          "LaunchAgent loaded successfully.\n", "load S\nload S\n"},
         {"launchd: a failed unload is ignored, a failed load warns", false, true, 1, "unload=1 load=5",
          "Warning: launchctl load returned 5.\n"
@@ -78,7 +73,8 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         Machine machine(row.answers);
-        const ServiceDefinition service = row.agent ? agent() : overlay();
+        ServiceDefinition service = agent();
+        service.replaceLoaded = row.replaceLoaded;
         const std::string manager =
             row.answers == "missing" ? machine.root.path() + "/none" : machine.manager;
         const auto installer = row.systemd ? systemd_user::makeSystemdUserInstaller(machine.config, manager)
@@ -105,13 +101,13 @@ TEST(ServiceInstaller, WritesTheFilesRunsTheManagerAndSaysHowItWent) {
         std::vector<std::string> withToken;  // however escaped
         for (const auto& entry : std::filesystem::recursive_directory_iterator(machine.root.path()))
             if (entry.is_regular_file() &&
-                common::readFile(entry.path())->find(kTokenCore) != std::string::npos)
+                common::readFile(entry.path())->find("zq7secret") != std::string::npos)
                 withToken.push_back(entry.path());
         EXPECT_EQ(withToken, std::vector<std::string>{secret});
     }
 }
 
-TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
+TEST(ServiceInstaller, SystemdFilesPassSystemdsVerifierAndReadBackAsWritten) {
     Machine machine;
     ServiceDefinition service = agent();
     // Spaces and specifier signs in both the executable's path and the configuration directory.
@@ -131,25 +127,20 @@ TEST(ServiceInstaller, SystemdUnitsPassSystemdsOwnVerifier) {
     EXPECT_EQ(verify.exitStatus, 0);
     // It only warns about a setting it does not understand, so a clean unit is a silent one.
     EXPECT_EQ(verify.standardOutput + verify.standardError, "");
-    EXPECT_NE(common::readFile(unit)->find("\nAfter=pavo-overlay.service\n"), std::string::npos);
-}
-
-TEST(ServiceInstaller, SystemdFilesQuoteWhatSystemdWouldReadOtherwise) {
+    // It also lets an unknown specifier pass, and the service would then never start.
+    for (const auto& line :
+         {std::string("\nAfter=pavo-overlay.service\n"), std::string("/My Apps 100%%/$pavo;agent\" --port"),
+          "\nEnvironmentFile=" + machine.root.path() + "/conf dir%%h/pavo/pavo-agent.env\n"})
+        EXPECT_NE(common::readFile(unit)->find(line), std::string::npos) << line;
     // Inside double quotes systemd reads the token back unchanged once these four are escaped.
-    EXPECT_EQ(systemd_user::environmentFileText({"p", "/p", 1, "X", R"(a"b\c$d`e #q)", std::nullopt, true}),
-              std::string(R"(X="a\"b\\c\$d\`e #q")") + "\n");
-    // Its verifier lets an unknown specifier pass, and the service would then never start.
-    const std::string unit =
-        systemd_user::unitText(agent("/opt/100%/pavo-agent"), "/home/a/100%/pavo-agent.env");
-    for (const char* line : {"\nExecStart=/opt/100%%/pavo-agent --port 47824\n",
-                             "\nEnvironmentFile=/home/a/100%%/pavo-agent.env\n"})
-        EXPECT_NE(unit.find(line), std::string::npos) << line;
+    EXPECT_EQ(common::readFile(systemd_user::environmentFilePath(configHome, service.program)),
+              R"(VEXLO_PAVO_SIDECAR_TOKEN="tok-\"\$zq7secret\\\`x'")"
+              "\n");
 }
 
 TEST(ServiceInstaller, RefusesWhatAUnitCannotHoldBeforeWritingAnything) {
     const ServiceDefinition rows[] = {
         agent("/opt/it's/pavo-agent"),
-        agent("/opt/a\\b/pavo-agent"),
         agent("/opt/line\nbreak"),
         agent("/opt/\xFF/pavo-agent"),
         {"pavo-agent", "/opt/pavo-agent", 1, "X", "\xFF", std::nullopt, true},
