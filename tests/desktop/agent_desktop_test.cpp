@@ -1,5 +1,5 @@
-// pavo-agent over HTTP on the real desktop: what only real applications show (typing, pressing and
-// clicking, scrolling, focus and a frozen application) and the permission check.
+// pavo-agent over HTTP on the real desktop: what only real applications show (typing, keystrokes, pressing
+// and clicking, scrolling, focus and a frozen application) and the permission check.
 
 #include <gtest/gtest.h>
 
@@ -72,6 +72,19 @@ TEST_F(AgentOnDesktop, ZenityIsClickedTypedIntoAndPressed) {
               std::make_pair(200, json({{"ok", true}, {"method", "ax_value"}})));
     EXPECT_EQ(post("/ax/click", {{"elementId", byKind["ok"]["id"]}}),
               std::make_pair(200, json({{"ok", true}, {"method", "ax_press"}})));
+    ASSERT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
+    EXPECT_EQ(programLines(*zenity), std::vector<std::string>{text});
+}
+
+// The named application is brought in front of another, and the text, characters off the US keymap
+// included, reaches its entry through XTest, paced, followed by Return.
+TEST_F(AgentOnDesktop, KeystrokesReachZenityInTheBackgroundAndEndWithReturn) {
+    auto zenity = startApplication("zenity", {"--entry", "--title=PavoEntry", "--text=Name?"});
+    auto factory = startApplication("gtk3-widget-factory", {});
+    const std::string text = "Hello, Wörld ✓";
+    const auto [status, reply] = post(
+        "/keystrokes", {{"app_name", "PavoEntry"}, {"text", text}, {"keys", {"return"}}, {"delay_ms", 20}});
+    ASSERT_EQ(status, 200) << reply;
     ASSERT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
     EXPECT_EQ(programLines(*zenity), std::vector<std::string>{text});
 }
