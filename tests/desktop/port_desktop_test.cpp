@@ -138,7 +138,9 @@ walk(app, 0)
     EXPECT_EQ(root.role, "AXApplication");
     EXPECT_GT(framed, 50);
     // AXPageTab: a role with no established name keeps the AT-SPI one in upper camel case.
-    for (const char* role : {"AXWindow", "AXButton", "AXCheckBox", "AXSlider", "AXTextField", "AXPageTab"})
+    for (const char* role :
+         {"AXWindow", "AXButton", "AXCheckBox", "AXRadioButton", "AXSlider", "AXTabGroup", "AXComboBox",
+          "AXGroup", "AXProgressIndicator", "AXStaticText", "AXTextField", "AXPageTab"})
         EXPECT_GT(roles[role], 0) << role;
     EXPECT_EQ(roles.count("Unknown"), 0u);
 }
