@@ -86,8 +86,6 @@ class ConsentRoad : public ::testing::Test {
             std::chrono::milliseconds(1500)))
             << "no consent dialog appeared";
         if (!dialog.empty()) {
-            EXPECT_EQ(reply.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
-                << "answered before the operator";
             runToCompletion("/usr/bin/xdotool", {"windowactivate", "--sync", dialog}, environment);
             runToCompletion("/usr/bin/xdotool", {"key", key}, environment);
         }
