@@ -63,9 +63,7 @@ TEST_F(AgentOnDesktop, ZenityIsClickedTypedIntoAndPressed) {
     });
     for (const char* kind : {"field", "ok", "text"}) ASSERT_TRUE(byKind.count(kind)) << kind;
     // A label offers no press action: it is clicked with the pointer instead.
-    auto [clicked, label] = post("/ax/click", {{"elementId", byKind["text"]["id"]}});
-    EXPECT_EQ(clicked, 200) << label;
-    EXPECT_EQ(label["method"], "synthesized_click");
+    EXPECT_EQ(post("/ax/click", {{"elementId", byKind["text"]["id"]}}).second["method"], "synthesized_click");
 
     const std::string text = "Grüße, 世界 ✓";
     EXPECT_EQ(post("/ax/type", {{"elementId", byKind["field"]["id"]}, {"text", text}}),
