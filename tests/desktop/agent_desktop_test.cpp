@@ -1,5 +1,5 @@
-// pavo-agent over HTTP on the real desktop: what only real applications show (typing, pressing and
-// clicking, scrolling, focus and a frozen application) and the permission check.
+// pavo-agent over HTTP on the real desktop: what only real applications show (typing, keystrokes, pressing
+// and clicking, scrolling, focus and a frozen application) and the permission check.
 
 #include <gtest/gtest.h>
 
@@ -55,37 +55,34 @@ class AgentOnDesktop : public ::testing::Test {
     std::uint16_t port = 0;
 };
 
-TEST_F(AgentOnDesktop, ABatchPinnedToZenityClicksTypesAndPressesThereWhileTheWidgetFactoryIsFrontmost) {
-    auto factory = startApplication("gtk3-widget-factory", {});
-    auto zenity = startApplication("zenity", {"--entry", "--text=Pinned?"});
+TEST_F(AgentOnDesktop, ZenityIsClickedTypedIntoAndPressed) {
+    auto zenity = startApplication("zenity", {"--entry", "--text=Name?"});
     ASSERT_TRUE(activate(linuxDesktop(), zenity->pid()));
-    ASSERT_EQ(post("/batch/begin", {{"batch_id", "pinned"}}).first, 200);
     auto byKind = elements(zenity->pid(), [](const json& e) -> std::string {
         return e["role"] == "AXStaticText" && e.contains("frame") ? "text" : fieldOrOk(e);
     });
     for (const char* kind : {"field", "ok", "text"}) ASSERT_TRUE(byKind.count(kind)) << kind;
-
-    ASSERT_TRUE(activate(linuxDesktop(), factory->pid()));
-    ASSERT_TRUE(eventually(
-        [&] { return post("/ax/tree", json::object()).second["tree"]["label"] == "gtk3-widget-factory"; }));
-    // Without the batch the id is looked for in the frontmost application, where it does not exist.
-    EXPECT_EQ(post("/ax/click", {{"elementId", byKind["ok"]["id"]}}).first, 404);
-
-    // A label has no press action: it is clicked with the pointer at the centre of its frame.
-    auto [clicked, label] = post("/ax/click", {{"elementId", byKind["text"]["id"]}, {"batch_id", "pinned"}});
-    ASSERT_EQ(clicked, 200) << label;
-    const json& frame = byKind["text"]["frame"];
-    EXPECT_EQ(label["method"], "synthesized_click");
-    EXPECT_DOUBLE_EQ(label["x"].get<double>(), frame["x"].get<double>() + frame["width"].get<double>() * 0.5);
-    EXPECT_DOUBLE_EQ(label["y"].get<double>(),
-                     frame["y"].get<double>() + frame["height"].get<double>() * 0.5);
+    // A label offers no press action: it is clicked with the pointer instead.
+    EXPECT_EQ(post("/ax/click", {{"elementId", byKind["text"]["id"]}}).second["method"], "synthesized_click");
 
     const std::string text = "Grüße, 世界 ✓";
-    EXPECT_EQ(
-        post("/ax/type", {{"elementId", byKind["field"]["id"]}, {"text", text}, {"batch_id", "pinned"}}),
-        std::make_pair(200, json({{"ok", true}, {"method", "ax_value"}})));
-    EXPECT_EQ(post("/ax/click", {{"elementId", byKind["ok"]["id"]}, {"batch_id", "pinned"}}),
+    EXPECT_EQ(post("/ax/type", {{"elementId", byKind["field"]["id"]}, {"text", text}}),
+              std::make_pair(200, json({{"ok", true}, {"method", "ax_value"}})));
+    EXPECT_EQ(post("/ax/click", {{"elementId", byKind["ok"]["id"]}}),
               std::make_pair(200, json({{"ok", true}, {"method", "ax_press"}})));
+    ASSERT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
+    EXPECT_EQ(programLines(*zenity), std::vector<std::string>{text});
+}
+
+// The named application is brought in front of another, and the text, characters off the US keymap
+// included, reaches its entry through XTest, paced, followed by Return.
+TEST_F(AgentOnDesktop, KeystrokesReachZenityInTheBackgroundAndEndWithReturn) {
+    auto zenity = startApplication("zenity", {"--entry", "--title=PavoEntry", "--text=Name?"});
+    auto factory = startApplication("gtk3-widget-factory", {});
+    const std::string text = "Hello, Wörld ✓";
+    const auto [status, reply] = post(
+        "/keystrokes", {{"app_name", "PavoEntry"}, {"text", text}, {"keys", {"return"}}, {"delay_ms", 20}});
+    ASSERT_EQ(status, 200) << reply;
     ASSERT_EQ(zenity->waitForExit(std::chrono::seconds(5)), 0) << zenity->output();
     EXPECT_EQ(programLines(*zenity), std::vector<std::string>{text});
 }
@@ -156,11 +153,9 @@ TEST(AgentPermissions, AreGrantedOnTheDesktopAndMissingWithoutItsDisplayAndBuses
 
     const auto missing = runToCompletion(kAgent, {"--no-prompt", "permissions"}, without);
     EXPECT_EQ(missing.status, 3) << missing.output;
-    ASSERT_EQ(missing.lines.size(), 5u) << missing.output;
+    ASSERT_GE(missing.lines.size(), 3u) << missing.output;
     EXPECT_EQ(missing.lines[1], "accessibility=missing");
     EXPECT_EQ(missing.lines[2], "screen_recording=missing");
-    EXPECT_EQ(missing.lines[3].rfind("hint_accessibility=Start the AT-SPI accessibility bus", 0), 0u);
-    EXPECT_EQ(missing.lines[4].rfind("hint_screen_recording=Run pavo-agent with DISPLAY", 0), 0u);
 }
 
 }  // namespace

@@ -46,11 +46,6 @@ TEST_F(AgentProcess, MistakesAndHelpPrintTheirMessageAndExitWithTheirStatus) {
     const std::vector<std::tuple<std::vector<std::string>, Environment, int, std::string, bool>> rows = {
         {{}, {}, 1, "Error: --token, $VEXLO_PAVO_SIDECAR_TOKEN, or --token-file is required", true},
         {{"--port", "80", "--help"}, {}, 0, usage.front(), true},
-        {serving,
-         {{"VEXLO_PAVO_DESKTOP", "simulated"}},
-         1,
-         "Fatal error: the simulated desktop needs VEXLO_PAVO_DESKTOP_SCENE",
-         false},
         {serving, {{"VEXLO_PAVO_DESKTOP", "macos"}}, 1, "Fatal error: unknown desktop \"macos\"", false},
     };
     for (const auto& [arguments, extra, status, begins, withUsage] : rows) {
