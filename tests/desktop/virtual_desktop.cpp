@@ -1,5 +1,7 @@
 #include "virtual_desktop.hpp"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,9 +26,10 @@ struct VirtualDesktop : ::testing::Environment {
         home = std::make_unique<TempDir>();
         environment = {{"HOME", home->path()},
                        {"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"}};
-        const auto up = runToCompletion(script("desktop-up"), {home->path() + "/desktop"}, environment);
+        const auto up = runToCompletion(script("desktop-up"),
+                                        {home->path(), "--owner", std::to_string(::getpid())}, environment);
         ASSERT_EQ(up.status, 0) << up.output;
-        std::ifstream exports(home->path() + "/desktop/env");
+        std::ifstream exports(home->path() + "/env");
         static const std::regex exported("export ([A-Za-z_0-9]+)='?(.*?)'?");
         std::smatch match;
         for (std::string line; std::getline(exports, line);)
@@ -39,7 +42,7 @@ struct VirtualDesktop : ::testing::Environment {
 
     void TearDown() override {
         desktop.reset();
-        if (home) runToCompletion(script("desktop-down"), {home->path() + "/desktop"}, environment);
+        if (home) runToCompletion(script("desktop-down"), {home->path()}, environment);
         home.reset();
     }
 

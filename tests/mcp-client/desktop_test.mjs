@@ -12,7 +12,7 @@ import * as h from "./harness.mjs";
 
 // Not one of the harness's directories: those go in stopAll, and desktop-down needs this one's pid list after.
 const state = mkdtempSync(join(tmpdir(), "pavo-mcp-desktop-"));
-const exports = execFileSync(join(h.bin.source, "scripts/desktop-up"), [state], { encoding: "utf8" });
+const exports = execFileSync(join(h.bin.source, "scripts/desktop-up"), [state, "--owner", String(process.pid)], { encoding: "utf8" });
 const desktop = Object.fromEntries([...exports.matchAll(/^export (\w+)='?([^'\n]*)'?$/gm)].map((m) => [m[1], m[2]]));
 const home = h.tempDir("home");
 const env = { ...desktop, HOME: home };
