@@ -19,7 +19,6 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using platform::simulated::parseScene;
 using platform::simulated::SimulatedDesktop;
-using platform::simulated::SimulatedElement;
 using testing::AgentUnderTest;
 using testing::application;
 using testing::element;
@@ -55,7 +54,6 @@ TEST(BuildTree, RecordsOnlyWhatReadsWithTheRightTypeAndIdsFollowPositionTitleAnd
         {{"title", "no role"}, {"position", {{"x", 1}, {"y", 1}}}},
         element("AXGroup", ""),
         element("AXMenuBar", "", {{"childrenUnreadable", true}}),
-        element("AXSlider", "OK", {{"value", 42}}),
         element("AXList", "", {{"children", {{{"repeat", 1005}, {"role", "AXRow"}}}}}),
     };
     SimulatedDesktop desktop(
@@ -70,23 +68,15 @@ TEST(BuildTree, RecordsOnlyWhatReadsWithTheRightTypeAndIdsFollowPositionTitleAnd
     EXPECT_EQ(std::tie(items[0].value, items[0].identifier, items[0].enabled),
               std::make_tuple("hello", "name", true));
     EXPECT_FALSE(items[1].value) << "a numeric value is not text";
+    EXPECT_EQ(items[0].id, elementId(812, "AXTextField", "name", "", "0/0/0"));
     EXPECT_EQ(items[2].id, elementId(812, "Unknown", "", "no role", "0/0/2"));
     EXPECT_FALSE(items[2].frame) << "a position without a size is no frame";
     EXPECT_EQ(items[3].children, std::vector<AXElementInfo>{}) << "no children: an empty array";
     EXPECT_FALSE(items[4].children) << "unreadable children: absent";
-    EXPECT_EQ(items[6].children->size(), 1000u) << "at most a thousand children";
+    EXPECT_EQ(items[5].children->size(), 1000u) << "at most a thousand children";
     EXPECT_EQ(json(snapshot(999)),
               json({{"id", elementId(999, "Unknown", "", "", "0")}, {"role", "Unknown"}}))
         << "an application that is not running is a bare root";
-
-    EXPECT_NE(items[1].id, items[5].id) << "identical siblings differ by their ordinal paths";
-    desktop.modifyElement(812, "0/0/1", [](SimulatedElement& e) { e.value = std::string("b"); });
-    desktop.modifyElement(812, "0/0", [](SimulatedElement& e) { e.title = "Doc 2"; });
-    desktop.modifyElement(812, "0/0/5", [](SimulatedElement& e) { e.identifier = "ok"; });
-    const auto after = snapshot();
-    EXPECT_NE(after.children->at(0).id, root.children->at(0).id) << "a new title is a new id";
-    EXPECT_EQ(after.children->at(0).children->at(1).id, items[1].id) << "but not for its descendants";
-    EXPECT_NE(after.children->at(0).children->at(5).id, items[5].id);
 }
 
 TEST(TreeCache, FreshnessKeysFlushesAndTheWalksRememberedForTheLastEightApplications) {
@@ -149,7 +139,6 @@ TEST(AXBodies, DecodeOnlyObjectsWhoseKeysHaveTheirTypes) {
             bool(decodeAXScrollRequest(body)) ? 'S' : '-'};
         EXPECT_EQ(got, accepted) << body;
     }
-    EXPECT_EQ(decodeAXQuery(R"({"maxResults": 3, "batch_id": "b"})")->batchId, "b");
     for (const char* body : {"", "[]", R"({"batch_id": null})", R"({"batch_id": "b", "n": 1})"}) {
         EXPECT_EQ(batchIdOfBody(body), "default") << body;
     }
@@ -177,9 +166,6 @@ class AXRoutes : public ::testing::Test {
     AgentUnderTest agent{editorScene()};
 
     void setScene(const json& scene) { agent.desktop.replaceScene(parseScene(scene)); }
-    std::string cacheOf(const std::string& body) {
-        return agent.post("/ax/tree", body).headers.at("X-Pavo-Cache");
-    }
     std::vector<std::string> labelsFound(const std::string& query) {
         const auto reply = agent.post("/ax/find", query);
         EXPECT_EQ(reply.status, 200) << reply.text;
@@ -215,9 +201,9 @@ TEST_F(AXRoutes, SearchFiltersTheFrontmostTreeInPreOrderAndAMatchCarriesItsSubtr
 
 TEST_F(AXRoutes, ATreeIsCachedUntilTheFrontmostApplicationChanges) {
     EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").body["tree"]["label"], "Viewer");
-    EXPECT_EQ(cacheOf(R"({"root_pid": 200})"), "HIT");
+    EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").headers.at("X-Pavo-Cache"), "HIT");
     setScene(editorScene(200));
-    EXPECT_EQ(cacheOf(R"({"root_pid": 200})"), "MISS") << "a change of frontmost application flushes";
+    EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").headers.at("X-Pavo-Cache"), "MISS");
 }
 
 TEST_F(AXRoutes, ABatchPinsSearchesToTheApplicationThatWasFrontmostWhenItBegan) {
