@@ -58,10 +58,7 @@ TEST(BuildTree, RecordsOnlyWhatReadsWithTheRightTypeAndIdsFollowPositionTitleAnd
     };
     SimulatedDesktop desktop(
         parseScene({{"applications", {application(812, "Mail", {element("AXWindow", "Doc", window)})}}}));
-    const auto snapshot = [&](std::int32_t pid = 812) {
-        return buildTree(desktop.accessibility(), desktop.applicationElement(pid), "0");
-    };
-    const AXElementInfo root = snapshot();
+    const AXElementInfo root = buildTree(desktop.accessibility(), desktop.applicationElement(812), "0");
     EXPECT_EQ(std::tie(root.frame, root.children->at(0).frame),
               std::make_tuple(std::nullopt, AXFrame{10, 20, 300, 200}));
     const auto& items = *root.children->at(0).children;
@@ -74,7 +71,7 @@ TEST(BuildTree, RecordsOnlyWhatReadsWithTheRightTypeAndIdsFollowPositionTitleAnd
     EXPECT_EQ(items[3].children, std::vector<AXElementInfo>{}) << "no children: an empty array";
     EXPECT_FALSE(items[4].children) << "unreadable children: absent";
     EXPECT_EQ(items[5].children->size(), 1000u) << "at most a thousand children";
-    EXPECT_EQ(json(snapshot(999)),
+    EXPECT_EQ(json(buildTree(desktop.accessibility(), desktop.applicationElement(999), "0")),
               json({{"id", elementId(999, "Unknown", "", "", "0")}, {"role", "Unknown"}}))
         << "an application that is not running is a bare root";
 }
@@ -85,21 +82,18 @@ TEST(TreeCache, FreshnessKeysFlushesAndTheWalksRememberedForTheLastEightApplicat
     const auto tree = [](const std::string& role) {
         return std::make_shared<const AXSnapshot>(AXElementInfo{.id = "0000000000000000", .role = role});
     };
-    const auto store = [&](std::int32_t key, auto snapshot) {
-        cache.store(key, snapshot, cache.generation());
-    };
-    store(9, tree("stored before any lookup"));
+    cache.store(9, tree("stored before any lookup"), cache.generation());
     EXPECT_TRUE(cache.get(9, 3)) << "the first lookup never flushes";
     auto old = tree("old");
-    store(3, old);
+    cache.store(3, old, cache.generation());
     now += 1s;
     EXPECT_EQ(cache.get(3, 3), old) << "an age of exactly one second is still fresh";
     now += 1ns;
     EXPECT_FALSE(cache.get(3, 3));
     EXPECT_EQ(cache.size(), 1u) << "a stale lookup removes the entry";
-    store(9, tree("fresh"));
+    cache.store(9, tree("fresh"), cache.generation());
     EXPECT_FALSE(cache.get(9, 8)) << "a change of frontmost application flushes even an explicit root";
-    store(0, tree("none"));
+    cache.store(0, tree("none"), cache.generation());
     EXPECT_FALSE(cache.get(std::nullopt, std::nullopt)) << "no application in front is a change too";
     const auto generation = cache.generation();
     cache.bump();
@@ -165,7 +159,6 @@ class AXRoutes : public ::testing::Test {
   protected:
     AgentUnderTest agent{editorScene()};
 
-    void setScene(const json& scene) { agent.desktop.replaceScene(parseScene(scene)); }
     std::vector<std::string> labelsFound(const std::string& query) {
         const auto reply = agent.post("/ax/find", query);
         EXPECT_EQ(reply.status, 200) << reply.text;
@@ -202,7 +195,7 @@ TEST_F(AXRoutes, SearchFiltersTheFrontmostTreeInPreOrderAndAMatchCarriesItsSubtr
 TEST_F(AXRoutes, ATreeIsCachedUntilTheFrontmostApplicationChanges) {
     EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").body["tree"]["label"], "Viewer");
     EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").headers.at("X-Pavo-Cache"), "HIT");
-    setScene(editorScene(200));
+    agent.desktop.replaceScene(parseScene(editorScene(200)));
     EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").headers.at("X-Pavo-Cache"), "MISS");
 }
 
@@ -210,21 +203,21 @@ TEST_F(AXRoutes, ABatchPinsSearchesToTheApplicationThatWasFrontmostWhenItBegan) 
     using Labels = std::vector<std::string>;
     EXPECT_EQ(agent.post("/batch/begin", R"({"batch_id": "b"})").body,
               json({{"ok", true}, {"batch_id", "b"}}));
-    setScene(editorScene(200));
+    agent.desktop.replaceScene(parseScene(editorScene(200)));
     EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Draft"});
     EXPECT_EQ(labelsFound(R"({"role": "AXWindow"})"), Labels{"Draft"}) << "stored under the frontmost pid";
     EXPECT_EQ(agent.post("/batch/end", R"({"batch_id": "b"})").body, json({{"ok", true}, {"batch_id", "b"}}));
     agent.clock.advance(2s);
     EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Photo"}) << "an ended batch";
     agent.post("/batch/begin", R"({"batch_id": "b"})");
-    setScene(editorScene(100));
+    agent.desktop.replaceScene(parseScene(editorScene(100)));
     agent.clock.advance(2s);
     EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Photo"})
         << "moved by a new begin";
 }
 
 TEST_F(AXRoutes, NoFrontmostApplicationAndNoPermissionHaveTheirOwnReplies) {
-    setScene(editorScene(std::nullopt));
+    agent.desktop.replaceScene(parseScene(editorScene(std::nullopt)));
     const json noFront = {{"error", "could_not_get_frontmost_app"}};
     const json noPermission = {{"error", "ax_permission_missing"},
                                {"hint", "System Settings -> Privacy & Security -> Accessibility"}};
