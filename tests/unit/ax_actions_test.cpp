@@ -106,14 +106,13 @@ TEST_F(ElementActions, FailuresLeaveTheCacheThePointerAndTheElementsAlone) {
 TEST_F(ElementActions, AnIdFromAnEarlierSnapshotNeverActsOnWhateverNowStandsAtItsPlace) {
     platform::Accessibility& ax = agent.desktop.accessibility();
     cache.rememberWalk(10, std::make_shared<const AXSnapshot>(buildTree(ax, ax.applicationElement(10), "0")));
-    EXPECT_EQ(act("click", kOK).status, 200);
     // OK and Flat change places: the remembered path of OK now leads to Flat.
     json swapped = scene();
     auto& children = swapped["applications"][0]["tree"]["children"][0]["children"];
     std::swap(children[0], children[1]);
     agent.desktop.replaceScene(platform::simulated::parseScene(swapped));
     EXPECT_EQ(act("click", kOK).status, 404);
-    EXPECT_EQ(agent.recorded("action").size(), 1u);
+    EXPECT_TRUE(agent.recorded("action").empty());
     EXPECT_EQ(act("click", elementId(10, "AXButton", "", "OK", "0/0/1")).status, 200);
 }
 
