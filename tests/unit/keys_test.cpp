@@ -95,8 +95,7 @@ TEST(KeystrokeMethod, ScriptsOnlyAScriptedTerminalWithTextUnlessTheModeSaysOther
         {"auto", "com.apple.Terminal", true, script}, {"auto", "com.googlecode.iterm2", true, script},
         {"auto", "com.googlecode.iterm", true, script}, {"other", "com.apple.Terminal", true, script},
         {"auto", "com.apple.Terminal", false, events}, {"auto", "com.apple.terminal", true, events},
-        {"auto", "org.gnome.Terminal", true, events}, {"cgevent", "com.apple.Terminal", true, events},
-        {"applescript", "", false, script}};
+        {"cgevent", "com.apple.Terminal", true, events}, {"applescript", "", false, script}};
     // clang-format on
     for (const auto& [mode, target, hasText, method] : rows)
         EXPECT_EQ(chooseKeystrokeMethod(mode, target, hasText), method) << mode << " " << target << hasText;
