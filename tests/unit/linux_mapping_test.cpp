@@ -43,7 +43,6 @@ TEST(KeyMapping, MacKeysOfTheUsLayoutBecomeTheirUnshiftedKeysymsAndTextItsCodePo
         {0, {}},
         {modifier::command, {0xFFE3}},  // Control
         {modifier::control | modifier::option | modifier::shift, {0xFFE3, 0xFFE9, 0xFFE1}},
-        {0x800000, {}},  // fn
     };
     for (const auto& [flags, keysyms] : modifiers) EXPECT_EQ(modifierKeysyms(flags), keysyms) << flags;
 
