@@ -19,7 +19,6 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using platform::simulated::parseScene;
 using platform::simulated::SimulatedDesktop;
-using platform::simulated::SimulatedElement;
 using testing::AgentUnderTest;
 using testing::application;
 using testing::element;
@@ -55,38 +54,26 @@ TEST(BuildTree, RecordsOnlyWhatReadsWithTheRightTypeAndIdsFollowPositionTitleAnd
         {{"title", "no role"}, {"position", {{"x", 1}, {"y", 1}}}},
         element("AXGroup", ""),
         element("AXMenuBar", "", {{"childrenUnreadable", true}}),
-        element("AXSlider", "OK", {{"value", 42}}),
         element("AXList", "", {{"children", {{{"repeat", 1005}, {"role", "AXRow"}}}}}),
     };
     SimulatedDesktop desktop(
         parseScene({{"applications", {application(812, "Mail", {element("AXWindow", "Doc", window)})}}}));
-    const auto snapshot = [&](std::int32_t pid = 812) {
-        return buildTree(desktop.accessibility(), desktop.applicationElement(pid), "0");
-    };
-    const AXElementInfo root = snapshot();
+    const AXElementInfo root = buildTree(desktop.accessibility(), desktop.applicationElement(812), "0");
     EXPECT_EQ(std::tie(root.frame, root.children->at(0).frame),
               std::make_tuple(std::nullopt, AXFrame{10, 20, 300, 200}));
     const auto& items = *root.children->at(0).children;
     EXPECT_EQ(std::tie(items[0].value, items[0].identifier, items[0].enabled),
               std::make_tuple("hello", "name", true));
     EXPECT_FALSE(items[1].value) << "a numeric value is not text";
+    EXPECT_EQ(items[0].id, elementId(812, "AXTextField", "name", "", "0/0/0"));
     EXPECT_EQ(items[2].id, elementId(812, "Unknown", "", "no role", "0/0/2"));
     EXPECT_FALSE(items[2].frame) << "a position without a size is no frame";
     EXPECT_EQ(items[3].children, std::vector<AXElementInfo>{}) << "no children: an empty array";
     EXPECT_FALSE(items[4].children) << "unreadable children: absent";
-    EXPECT_EQ(items[6].children->size(), 1000u) << "at most a thousand children";
-    EXPECT_EQ(json(snapshot(999)),
+    EXPECT_EQ(items[5].children->size(), 1000u) << "at most a thousand children";
+    EXPECT_EQ(json(buildTree(desktop.accessibility(), desktop.applicationElement(999), "0")),
               json({{"id", elementId(999, "Unknown", "", "", "0")}, {"role", "Unknown"}}))
         << "an application that is not running is a bare root";
-
-    EXPECT_NE(items[1].id, items[5].id) << "identical siblings differ by their ordinal paths";
-    desktop.modifyElement(812, "0/0/1", [](SimulatedElement& e) { e.value = std::string("b"); });
-    desktop.modifyElement(812, "0/0", [](SimulatedElement& e) { e.title = "Doc 2"; });
-    desktop.modifyElement(812, "0/0/5", [](SimulatedElement& e) { e.identifier = "ok"; });
-    const auto after = snapshot();
-    EXPECT_NE(after.children->at(0).id, root.children->at(0).id) << "a new title is a new id";
-    EXPECT_EQ(after.children->at(0).children->at(1).id, items[1].id) << "but not for its descendants";
-    EXPECT_NE(after.children->at(0).children->at(5).id, items[5].id);
 }
 
 TEST(TreeCache, FreshnessKeysFlushesAndTheWalksRememberedForTheLastEightApplications) {
@@ -95,21 +82,17 @@ TEST(TreeCache, FreshnessKeysFlushesAndTheWalksRememberedForTheLastEightApplicat
     const auto tree = [](const std::string& role) {
         return std::make_shared<const AXSnapshot>(AXElementInfo{.id = "0000000000000000", .role = role});
     };
-    const auto store = [&](std::int32_t key, auto snapshot) {
-        cache.store(key, snapshot, cache.generation());
-    };
-    store(9, tree("stored before any lookup"));
+    cache.store(9, tree("stored before any lookup"), cache.generation());
     EXPECT_TRUE(cache.get(9, 3)) << "the first lookup never flushes";
     auto old = tree("old");
-    store(3, old);
+    cache.store(3, old, cache.generation());
     now += 1s;
     EXPECT_EQ(cache.get(3, 3), old) << "an age of exactly one second is still fresh";
     now += 1ns;
     EXPECT_FALSE(cache.get(3, 3));
-    EXPECT_EQ(cache.size(), 1u) << "a stale lookup removes the entry";
-    store(9, tree("fresh"));
+    cache.store(9, tree("fresh"), cache.generation());
     EXPECT_FALSE(cache.get(9, 8)) << "a change of frontmost application flushes even an explicit root";
-    store(0, tree("none"));
+    cache.store(0, tree("none"), cache.generation());
     EXPECT_FALSE(cache.get(std::nullopt, std::nullopt)) << "no application in front is a change too";
     const auto generation = cache.generation();
     cache.bump();
@@ -149,7 +132,6 @@ TEST(AXBodies, DecodeOnlyObjectsWhoseKeysHaveTheirTypes) {
             bool(decodeAXScrollRequest(body)) ? 'S' : '-'};
         EXPECT_EQ(got, accepted) << body;
     }
-    EXPECT_EQ(decodeAXQuery(R"({"maxResults": 3, "batch_id": "b"})")->batchId, "b");
     for (const char* body : {"", "[]", R"({"batch_id": null})", R"({"batch_id": "b", "n": 1})"}) {
         EXPECT_EQ(batchIdOfBody(body), "default") << body;
     }
@@ -176,10 +158,6 @@ class AXRoutes : public ::testing::Test {
   protected:
     AgentUnderTest agent{editorScene()};
 
-    void setScene(const json& scene) { agent.desktop.replaceScene(parseScene(scene)); }
-    std::string cacheOf(const std::string& body) {
-        return agent.post("/ax/tree", body).headers.at("X-Pavo-Cache");
-    }
     std::vector<std::string> labelsFound(const std::string& query) {
         const auto reply = agent.post("/ax/find", query);
         EXPECT_EQ(reply.status, 200) << reply.text;
@@ -192,7 +170,6 @@ class AXRoutes : public ::testing::Test {
 TEST_F(AXRoutes, SearchFiltersTheFrontmostTreeInPreOrderAndAMatchCarriesItsSubtree) {
     using Labels = std::vector<std::string>;
     const std::vector<std::pair<std::string, Labels>> rows = {
-        {R"({"role": "AXButton", "maxResults": 2})", {"Save", "Don't Save"}},
         {R"({"role": "axbutton"})", {}},
         {R"({"label": "Save", "maxResults": 3})", {"Save", "Don't Save", "Save group"}},
         {R"({"label": "S.ve"})", {}},
@@ -215,30 +192,30 @@ TEST_F(AXRoutes, SearchFiltersTheFrontmostTreeInPreOrderAndAMatchCarriesItsSubtr
 
 TEST_F(AXRoutes, ATreeIsCachedUntilTheFrontmostApplicationChanges) {
     EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").body["tree"]["label"], "Viewer");
-    EXPECT_EQ(cacheOf(R"({"root_pid": 200})"), "HIT");
-    setScene(editorScene(200));
-    EXPECT_EQ(cacheOf(R"({"root_pid": 200})"), "MISS") << "a change of frontmost application flushes";
+    EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").headers.at("X-Pavo-Cache"), "HIT");
+    agent.desktop.replaceScene(parseScene(editorScene(200)));
+    EXPECT_EQ(agent.post("/ax/tree", R"({"root_pid": 200})").headers.at("X-Pavo-Cache"), "MISS");
 }
 
 TEST_F(AXRoutes, ABatchPinsSearchesToTheApplicationThatWasFrontmostWhenItBegan) {
     using Labels = std::vector<std::string>;
     EXPECT_EQ(agent.post("/batch/begin", R"({"batch_id": "b"})").body,
               json({{"ok", true}, {"batch_id", "b"}}));
-    setScene(editorScene(200));
+    agent.desktop.replaceScene(parseScene(editorScene(200)));
     EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Draft"});
     EXPECT_EQ(labelsFound(R"({"role": "AXWindow"})"), Labels{"Draft"}) << "stored under the frontmost pid";
     EXPECT_EQ(agent.post("/batch/end", R"({"batch_id": "b"})").body, json({{"ok", true}, {"batch_id", "b"}}));
     agent.clock.advance(2s);
     EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Photo"}) << "an ended batch";
     agent.post("/batch/begin", R"({"batch_id": "b"})");
-    setScene(editorScene(100));
+    agent.desktop.replaceScene(parseScene(editorScene(100)));
     agent.clock.advance(2s);
     EXPECT_EQ(labelsFound(R"({"batch_id": "b", "role": "AXWindow"})"), Labels{"Photo"})
         << "moved by a new begin";
 }
 
 TEST_F(AXRoutes, NoFrontmostApplicationAndNoPermissionHaveTheirOwnReplies) {
-    setScene(editorScene(std::nullopt));
+    agent.desktop.replaceScene(parseScene(editorScene(std::nullopt)));
     const json noFront = {{"error", "could_not_get_frontmost_app"}};
     const json noPermission = {{"error", "ax_permission_missing"},
                                {"hint", "System Settings -> Privacy & Security -> Accessibility"}};

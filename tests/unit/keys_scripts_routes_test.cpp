@@ -119,7 +119,6 @@ TEST_F(Routes, KeystrokesTypeTheTextThenTheChordsAsKeysOrThroughATerminalScript)
         EXPECT_EQ(pairs(before, std::chrono::milliseconds(body.value("delay_ms", 12))), keyPairs);
         EXPECT_EQ(call("osascript"), !runner.empty() && status != 400 ? scripted : Strings{});
     }
-    EXPECT_TRUE(agent.recorded("launch").empty());
 }
 
 TEST_F(Routes, KeystrokesActivateByBundleIdOrFailAndByNameAtBestEffort) {
@@ -132,7 +131,6 @@ TEST_F(Routes, KeystrokesActivateByBundleIdOrFailAndByNameAtBestEffort) {
         {{{"app_bundle_id", "org.example.Gone"}}, "", 404, {}},
         {{{"app_name", "Terminal"}}, "", 200, {20}},
         {{{"app_name", "Nobody"}}, "exit 1", 200, {}},
-        {{{"app_name", "Nobody"}}, "", 200, {}},
         {{{"app_bundle_id", ""}, {"app_name", "Nobody"}}, "exit 1", 404, {}}};
     for (const auto& [target, runner, status, activated] : rows) {
         SCOPED_TRACE(target.dump());
@@ -143,11 +141,8 @@ TEST_F(Routes, KeystrokesActivateByBundleIdOrFailAndByNameAtBestEffort) {
             agent.postJson("/keystrokes", with(target, {{"text", "ok"}, {"mode", "cgevent"}}));
         EXPECT_EQ(reply.status, status);
         const std::string bundleId = target.value("app_bundle_id", "");
-        if (status == 200) {
-            EXPECT_EQ(reply.body["app"], bundleId);
-        } else {
-            EXPECT_EQ(reply.body, json({{"error", "app_not_found"}, {"bundle_id", bundleId}}));
-        }
+        EXPECT_EQ(reply.body[status == 200 ? "app" : "bundle_id"], bundleId);
+        EXPECT_EQ(reply.body.value("error", ""), status == 200 ? "" : "app_not_found");
         EXPECT_EQ(agent.recorded("key").size() - keys, status == 200 ? 4u : 0u);
         EXPECT_EQ(activatedPids(activations), activated);
         EXPECT_EQ(call("osascript"), runner.empty() ? Strings{} : script);
@@ -157,22 +152,20 @@ TEST_F(Routes, KeystrokesActivateByBundleIdOrFailAndByNameAtBestEffort) {
 
 TEST_F(Routes, AScriptIsReadFromStandardInputAndOnlyASuccessfulOutputIsTrimmed) {
     const std::vector<std::tuple<std::string, int, json>> rows = {
-        {"printf '2\\n'", 200, {{"ok", true}, {"output", "2"}}},
-        {"printf '  a \\t b \\n\\n\\r\\n'", 200, {{"ok", true}, {"output", "a \t b"}}},
+        {"printf ' 2\\n'", 200, {{"ok", true}, {"output", "2"}}},
         {"printf '\\377\\376'", 200, {{"ok", true}, {"output", ""}}},
-        {"printf 'oops\\n' >&2; exit 1", 500, {{"exitCode", 1}, {"stderr", "oops\n"}, {"stdout", ""}}},
-        {"printf ' half \\n'; exit 3", 500, {{"exitCode", 3}, {"stderr", ""}, {"stdout", " half \n"}}},
+        {"printf ' half \\n'; printf 'oops' >&2; exit 3",
+         500,
+         {{"exitCode", 3}, {"stderr", "oops"}, {"stdout", " half \n"}}},
         {"kill -TERM $$", 500, {{"exitCode", 15}, {"stderr", ""}, {"stdout", ""}}},
         {"", 500, {{"message", missing("osascript")}}}};
     for (const auto& [tool, status, reply] : rows) {
+        SCOPED_TRACE(tool);
         answer("osascript", tool);
-        for (const std::string& script : {std::string("1 + 1"), std::string()}) {
-            SCOPED_TRACE(tool + " running " + script);
-            const Reply got = agent.postJson("/applescript/run", {{"script", script}});
-            EXPECT_EQ(got.status, status);
-            EXPECT_EQ(got.body, status == 200 ? reply : with(reply, {{"error", "applescript_failed"}}));
-            EXPECT_EQ(call("osascript"), (tool.empty() ? Strings{} : Strings{"-", script}));
-        }
+        const Reply got = agent.postJson("/applescript/run", {{"script", "1 + 1"}});
+        EXPECT_EQ(got.status, status);
+        EXPECT_EQ(got.body, status == 200 ? reply : with(reply, {{"error", "applescript_failed"}}));
+        EXPECT_EQ(call("osascript"), (tool.empty() ? Strings{} : Strings{"-", "1 + 1"}));
     }
 }
 
@@ -185,7 +178,6 @@ TEST_F(Routes, AShortcutGetsItsNameAsOneArgumentAndItsInputOnAClosedStandardInpu
     const json timedOut = {{"error", "shortcut_timeout"}, {"name", "Slow"}, {"elapsed_ms", 1000}};
     const std::vector<std::tuple<std::string, std::string, int, json>> rows = {
         {R"({"name": "Backup; rm -rf \"$HOME\"", "input": "data\n"})", "printf 'done\\n'", 200, done},
-        {R"({"name": "N", "timeoutMs": null})", "printf 'done\\n'", 200, done},
         {R"({"name": "N"})", "printf o; printf e >&2; exit 4", 500, failed},
         {R"({"name": "N"})", "", 500, {{"error", "shortcut_failed"}, {"message", missing("shortcuts")}}},
         {R"({"name": "Slow", "timeoutMs": 0})", "trap '' TERM; sleep 60 & wait", 504, timedOut},
@@ -251,11 +243,9 @@ TEST_F(Routes, KeystrokesAndScriptsAskBeforeReadingTheBodyShortcutsAfterDecoding
         const auto events = overlay.events();
         ASSERT_EQ(events.size(), prompt.is_null() ? 0u : 1u);
         if (!events.empty()) {
-            json asked = json::parse(events[0].body);
-            EXPECT_EQ(asked["type"], "destructive_prompt");
-            asked.erase("type");
-            asked.erase("id");
-            EXPECT_EQ(asked, prompt);
+            const json asked = json::parse(events[0].body);
+            EXPECT_EQ(asked,
+                      with(prompt, {{"type", "destructive_prompt"}, {"id", asked.value("id", json())}}));
         }
         for (const std::string& ran : {std::string("osascript"), std::string("shortcuts")})
             EXPECT_EQ(call(ran).empty(), ran != tool) << ran;

@@ -18,13 +18,12 @@ namespace {
 
 TEST(RoleNames, EstablishedNamesWhereTheyExistAndUpperCamelOtherwise) {
     const std::tuple<const char*, bool, const char*> rows[] = {
-        // AT-SPI role, multi-line, name
-        {"dialog", false, "AXWindow"},          {"push button", false, "AXButton"},
-        {"text", false, "AXTextField"},         {"text", true, "AXTextArea"},
-        {"label", true, "AXStaticText"},  // the flag only matters for plain text
-        {"page tab list", false, "AXTabGroup"}, {"table column header", false, "AXTableColumnHeader"},
-        {"level bar", false, "AXLevelBar"},
-    };
+        // AT-SPI role, multi-line, name; the flag only matters for plain text, and a name is matched whole.
+        {"push button", false, "AXButton"},
+        {"text", false, "AXTextField"},
+        {"text", true, "AXTextArea"},
+        {"label", true, "AXStaticText"},
+        {"table column header", false, "AXTableColumnHeader"}};
     for (const auto& [role, multiLine, name] : rows) EXPECT_EQ(axRoleName(role, multiLine), name) << role;
     // Only text carries its text as value; numeric values are left out.
     for (const char* role : {"text", "entry", "password text"}) EXPECT_TRUE(isTextRole(role)) << role;
@@ -34,10 +33,7 @@ TEST(RoleNames, EstablishedNamesWhereTheyExistAndUpperCamelOtherwise) {
 TEST(KeyMapping, MacKeysOfTheUsLayoutBecomeTheirUnshiftedKeysymsAndTextItsCodePoints) {
     const std::pair<std::uint16_t, std::optional<std::uint32_t>> keys[] = {
         {50, 0x60},          // grave; "~" is it with shift
-        {42, 0x5C},          // backslash
         {51, 0xFF08},        // BackSpace, the "delete" key
-        {117, 0xFFFF},       // forward delete
-        {122, 0xFFBE},       // F1
         {10, std::nullopt},  // no US key
     };
     for (const auto& [code, keysym] : keys) EXPECT_EQ(keysymForMacKeyCode(code), keysym) << code;
@@ -47,7 +43,6 @@ TEST(KeyMapping, MacKeysOfTheUsLayoutBecomeTheirUnshiftedKeysymsAndTextItsCodePo
         {0, {}},
         {modifier::command, {0xFFE3}},  // Control
         {modifier::control | modifier::option | modifier::shift, {0xFFE3, 0xFFE9, 0xFFE1}},
-        {0x800000, {}},  // fn
     };
     for (const auto& [flags, keysyms] : modifiers) EXPECT_EQ(modifierKeysyms(flags), keysyms) << flags;
 
